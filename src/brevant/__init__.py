@@ -1,0 +1,1 @@
+"""Trading-rule template layer and its stand-in predicate runtime."""
