@@ -1,0 +1,9 @@
+import pytest
+
+import brevant.zezuvo_templates as zt
+from brevant.zezuvo import ZeZuvoRuntime
+
+
+@pytest.fixture
+def runtime():
+    return ZeZuvoRuntime()
