@@ -84,7 +84,7 @@ Ref read_text(PyObject* path) {
         // A failure while closing replaces the read error (with it as context);
         // a close that reports "handled" cannot make up the missing text.
         if (!closed) {
-            raise_with_context(nullptr, nullptr, std::move(error));
+            chain_pending(std::move(error));
         } else {
             restore(std::move(error));
         }
