@@ -96,7 +96,7 @@ Ref extra_entries(PyObject* data) {
     return extra;
 }
 
-// Read a name's entry (None counts as missing); null without error when missing.
+// The value under key in the event data, None read as missing; null without error when missing.
 Ref entry(PyObject* data, Interned& key) {
     PyObject* value = PyDict_GetItemWithError(data, key.get());
     return Ref::borrow(value == Py_None ? nullptr : value);
