@@ -56,12 +56,13 @@ inline Ref call_method(PyObject* obj, InternedName& name, std::initializer_list<
                        PyObject* kwnames = nullptr) {
     PyObject* method = name.get();
     if (method == nullptr) return {};
-    std::array<PyObject*, 5> stack{obj};
+    // A spare slot in front lets a bound-method callee prepend its receiver without copying.
+    std::array<PyObject*, 6> stack{nullptr, obj};
     std::size_t n = 1;
-    for (PyObject* a : args) stack[n++] = a;
-    const Py_ssize_t positional =
-        static_cast<Py_ssize_t>(n) - (kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0);
-    return Ref::steal(PyObject_VectorcallMethod(method, stack.data(), static_cast<std::size_t>(positional), kwnames));
+    for (PyObject* a : args) stack[1 + n++] = a;
+    const std::size_t positional = n - (kwnames != nullptr ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0);
+    return Ref::steal(
+        PyObject_VectorcallMethod(method, stack.data() + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 // The keyword-name tuple ("enable",), for calls that pass `enable` by keyword.
