@@ -47,14 +47,13 @@ Interned kEmpty{""};
 Interned kNoVariables{"No template variables found"};
 Interned kNoActiveInstances{"No active instances"};
 
-// obj.<name>(*args) as a Python-level call.
-Ref call_method(PyObject* obj, Interned& name, std::initializer_list<PyObject*> args = {}) {
+// obj.<name>() or obj.<name>(arg), as a Python-level call.
+Ref call_method(PyObject* obj, Interned& name, PyObject* arg = nullptr) {
     PyObject* method = name.get();
     if (method == nullptr) return {};
-    std::array<PyObject*, 3> stack{nullptr, obj, nullptr};
-    std::size_t n = 1;
-    for (PyObject* a : args) stack[1 + n++] = a;
-    return Ref::steal(PyObject_VectorcallMethod(method, stack.data() + 1, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    PyObject* stack[] = {nullptr, obj, arg};
+    const std::size_t n = arg == nullptr ? 1 : 2;
+    return Ref::steal(PyObject_VectorcallMethod(method, stack + 1, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 Ref metadata_map(PyObject* self) { return call_method(self, kGetAllActiveTemplatesComprehensive); }
@@ -235,7 +234,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
 Ref inspect_template(PyObject* self, PyObject* name, PyObject* executor) {
     Ref variables = call_method(executor, kGetTemplateVariables);
     if (!variables) return {};
-    Ref info = call_method(self, kGetTemplateInfo, {name});
+    Ref info = call_method(self, kGetTemplateInfo, name);
     if (!info) return {};
     Ref warnings = Ref::steal(PyList_New(0));
     if (!warnings) return {};
