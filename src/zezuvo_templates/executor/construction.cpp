@@ -79,12 +79,13 @@ Ref read_text(PyObject* path) {
     if (!content) {
         Ref error = take_pending();
         PyObject* error_type = reinterpret_cast<PyObject*>(Py_TYPE(error.get()));
+        Ref tb = Ref::steal(PyException_GetTraceback(error.get()));
         Ref closed = Ref::steal(PyObject_CallMethod(file.get(), "__exit__", "OOO", error_type, error.get(),
-                                                    Py_None));
+                                                    tb ? tb.get() : Py_None));
         // A failure while closing replaces the read error (with it as context);
         // a close that reports "handled" cannot make up the missing text.
         if (!closed) {
-            raise_with_context(nullptr, nullptr, std::move(error));
+            chain_pending(std::move(error));
         } else {
             restore(std::move(error));
         }

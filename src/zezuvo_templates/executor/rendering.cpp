@@ -80,7 +80,7 @@ Ref render(PyObject* self, PyObject* template_args) {
     PyObject* error_name = jinja2 ? kTemplateError.get() : nullptr;
     Ref template_error = error_name ? Ref::steal(PyObject_GetAttr(jinja2.get(), error_name)) : Ref();
     if (!template_error) {
-        raise_with_context(nullptr, nullptr, std::move(error));
+        chain_pending(std::move(error));
         return {};
     }
     if (!PyErr_GivenExceptionMatches(error.get(), template_error.get())) {

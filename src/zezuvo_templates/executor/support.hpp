@@ -68,18 +68,24 @@ inline void restore(Ref exc) {
 #endif
 }
 
-// Raises type(message) with `context` as its __context__, as a raise inside
-// an except block does.  A null message means making it failed (error set):
-// that error is raised instead, with the same context.
-inline void raise_with_context(PyObject* type, PyObject* message, Ref context) {
-    Ref raised = message != nullptr ? Ref::steal(PyObject_CallOneArg(type, message)) : Ref();
-    if (!raised) raised = take_pending();
-    if (!raised) {
-        restore(std::move(context));
-        return;
+// Gives the pending exception `context` as its __context__: an error raised
+// while another was being handled, as in an except block.
+inline void chain_pending(Ref context) {
+    Ref raised = take_pending();
+    if (raised && context && context.get() != raised.get()) {
+        PyException_SetContext(raised.get(), context.release());
     }
-    if (context && context.get() != raised.get()) PyException_SetContext(raised.get(), context.release());
-    restore(std::move(raised));
+    restore(raised ? std::move(raised) : std::move(context));
+}
+
+// Raises type(message) with `context` as its __context__.  A null message
+// means making it failed and that error is pending: it is raised instead.
+inline void raise_with_context(PyObject* type, PyObject* message, Ref context) {
+    if (message != nullptr) {
+        Ref raised = Ref::steal(PyObject_CallOneArg(type, message));
+        restore(std::move(raised));
+    }
+    chain_pending(std::move(context));
 }
 
 }  // namespace zz::executor
