@@ -122,14 +122,18 @@ def show_health(manager):
     print(f"\ngenerated at {report.report_generated_at}")
 
 
+def usage(pair):
+    return pair and f"{pair[0]} ({pair[1]})"
+
+
 def show_usage(manager):
     stats = manager.get_template_usage_statistics()
     heading("Template usage")
     table(["template", "instances"], list(stats.template_usage_counts.items()))
     print()
     table(["figure", "value"], [
-        ["most used", stats.most_used_template],
-        ["least used", stats.least_used_template],
+        ["most used", usage(stats.most_used_template)],
+        ["least used", usage(stats.least_used_template)],
         ["average per used template", stats.avg_instances_per_template],
         ["unused", stats.unused_templates],
     ])

@@ -34,7 +34,7 @@ def test_templates_and_instances(manager, activate, idle_template, clock_at):
     assert first.activated_at == "2025-03-14T14:05:00"
     assert export.instances["algo.mnq.fast"].activated_at == "2025-03-14T14:05:07.000250"
     meta = manager.get_template_instance_metadata("algo", "a")
-    assert first.rendered_dsl == meta.rendered_dsl == 'entry_MNQ = "if price > 10: buy"\n'
+    assert first.rendered_dsl == meta.rendered_dsl == 'entry_MNQ = "if price > 10: buy"'
     assert (first.predicate_count, first.start_predicate_count) == (meta.predicate_count, meta.start_predicate_count)
     # The very map the instance was activated with, not a copy.
     assert first.template_parameters is manager["algo"]._active_templates["algo.a"].template_parameters

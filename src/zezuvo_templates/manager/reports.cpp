@@ -11,7 +11,9 @@
 #include "executor/executor.hpp"
 #include "frame/clock.hpp"
 #include "frame/summation.hpp"
+#include "manager/calls.hpp"
 #include "manager/manager.hpp"
+#include "manager/names.hpp"
 #include "records/records.hpp"
 
 namespace zz::manager {
@@ -23,38 +25,13 @@ using records::RecordType;
 namespace md = records::template_metadata;
 namespace ps = records::performance_summary;
 
-// A string made once on first use and kept for the life of the process.
-class Interned {
-public:
-    explicit constexpr Interned(const char* text) : text_(text) {}
-    PyObject* get() {
-        if (obj_ == nullptr) obj_ = PyUnicode_InternFromString(text_);
-        return obj_;
-    }
-
-private:
-    const char* text_;
-    PyObject* obj_ = nullptr;
-};
-
-Interned kGetAllActiveTemplatesComprehensive{"get_all_active_templates_comprehensive"};
-Interned kGetTemplateVariables{"get_template_variables"};
-Interned kGetTemplateInfo{"get_template_info"};
-Interned kListActive{"list_active"};
-Interned kValid{"valid"};
-Interned kError{"error"};
-Interned kEmpty{""};
-Interned kNoVariables{"No template variables found"};
-Interned kNoActiveInstances{"No active instances"};
-
-// obj.<name>() or obj.<name>(arg), as a Python-level call.
-Ref call_method(PyObject* obj, Interned& name, PyObject* arg = nullptr) {
-    PyObject* method = name.get();
-    if (method == nullptr) return {};
-    PyObject* stack[] = {nullptr, obj, arg};
-    const std::size_t n = arg == nullptr ? 1 : 2;
-    return Ref::steal(PyObject_VectorcallMethod(method, stack + 1, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
+InternedName kGetAllActiveTemplatesComprehensive{"get_all_active_templates_comprehensive"};
+InternedName kGetTemplateInfo{"get_template_info"};
+InternedName kValid{"valid"};
+InternedName kError{"error"};
+InternedName kEmpty{""};
+InternedName kNoVariables{"No template variables found"};
+InternedName kNoActiveInstances{"No active instances"};
 
 Ref metadata_map(PyObject* self) { return call_method(self, kGetAllActiveTemplatesComprehensive); }
 
@@ -84,18 +61,6 @@ bool items_of(PyObject* mapping, std::vector<Item>& out) {
 }
 
 Ref registry_of(PyObject* self) { return Manager.get(self, field::executors); }
-
-// Text before the first "."; a name without one is its own template part.
-Ref template_part(PyObject* name) {
-    if (!PyUnicode_Check(name)) {
-        PyErr_Format(PyExc_TypeError, "instance name must be str, not %.200s", Py_TYPE(name)->tp_name);
-        return {};
-    }
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
-    const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, length, 1);
-    if (dot == -2) return {};
-    return Ref::steal(PyUnicode_Substring(name, 0, dot < 0 ? length : dot));
-}
 
 // Reads the fields in order into out[0..], stopping at the first failure.
 bool read_fields(const RecordType& type, PyObject* obj, std::initializer_list<std::size_t> fields, Ref* out) {
@@ -232,9 +197,9 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
 
 // The "valid" result of one template; null with the inspection's error set.
 Ref inspect_template(PyObject* self, PyObject* name, PyObject* executor) {
-    Ref variables = call_method(executor, kGetTemplateVariables);
+    Ref variables = call_method(executor, op::get_template_variables);
     if (!variables) return {};
-    Ref info = call_method(self, kGetTemplateInfo, name);
+    Ref info = call_method(self, kGetTemplateInfo, {name});
     if (!info) return {};
     Ref warnings = Ref::steal(PyList_New(0));
     if (!warnings) return {};
@@ -249,7 +214,7 @@ Ref inspect_template(PyObject* self, PyObject* name, PyObject* executor) {
     }
     Ref variable_list = Ref::steal(PySequence_List(variables.get()));
     if (!variable_list) return {};
-    Ref active = call_method(executor, kListActive);
+    Ref active = call_method(executor, op::list_active);
     const Py_ssize_t active_count = active ? PyObject_Size(active.get()) : -1;
     if (active_count < 0) return {};
     Ref active_instances = new_int(active_count);
@@ -318,7 +283,7 @@ PyObject* get_template_usage_statistics(PyObject* self, const boundary::Args&) {
     Ref template_names = registry ? Ref::steal(PyMapping_Keys(registry.get())) : Ref();
     if (!template_names) return nullptr;
 
-    // Keys are exact str, so this map runs no Python code while it is built and scanned.
+    // Our own map, out of reach of any callback while it is built and scanned.
     Ref usage = Ref::steal(PyDict_New());
     if (!usage) return nullptr;
     const Py_ssize_t total_instances = PyList_GET_SIZE(instance_names.get());
@@ -371,7 +336,7 @@ PyObject* get_template_usage_statistics(PyObject* self, const boundary::Args&) {
 
 Ref template_definition(PyObject* executor) {
     Ref source_id = executor::Executor.get(executor, executor::field::template_source_id);
-    Ref variables = source_id ? call_method(executor, kGetTemplateVariables) : Ref();
+    Ref variables = source_id ? call_method(executor, op::get_template_variables) : Ref();
     Ref variable_list = variables ? Ref::steal(PySequence_List(variables.get())) : Ref();
     Ref raw = variable_list ? executor::Executor.get(executor, executor::field::template_content) : Ref();
     if (!raw) return {};
