@@ -114,6 +114,12 @@ def test_malformed_events_record_nothing(executor, data, message):
     assert "inst" not in executor._performance_events
 
 
+def test_unconvertible_profit_keeps_the_conversion_error_as_context(executor):
+    with pytest.raises(ValueError, match="got FloatFails") as info:
+        executor.state_update("inst", {"profit": FloatFails(TypeError("inner")), "win": True})
+    assert type(info.value.__context__) is TypeError and str(info.value.__context__) == "inner"
+
+
 @pytest.mark.parametrize("profit, error", [
     (10**400, OverflowError),
     (FloatFails(KeyError("boom")), KeyError),

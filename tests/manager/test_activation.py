@@ -210,3 +210,21 @@ def test_deactivate_all_stops_at_the_first_failure(two, runtime):
     assert two.list_active_for_template("rules") == []
     assert two.list_active_for_template("last") == ["last.z"]
     assert len(runtime) == 3
+
+
+def test_template_lookups_go_through_get_executor(runtime):
+    class CaseInsensitive(zt.ZeZuvoMultiTemplateManager):
+        def _get_executor(self, template_name):
+            return super()._get_executor(template_name.lower())
+
+    manager = CaseInsensitive(runtime)
+    manager.from_string(RULES, "rules")
+    manager.activate("RULES", "a", ARGS)
+    manager.activate_from_populated_dsl("Rules", "b", DSL)
+    assert manager.preview_template("RULES", ARGS) == manager["rules"].populate_template(ARGS)
+    assert manager.get_template_variables("RULES") == {"prefix", "symbol"}
+    assert manager.list_all_active() == ["RULES.a", "Rules.b"]
+    # Operations on one instance look the name up in the registry itself.
+    assert manager.deactivate("RULES", "a") is False
+    with pytest.raises(ValueError, match="Template 'RULES' not found$"):
+        manager.state_update("RULES", "a", {"profit": 1.0, "win": True})

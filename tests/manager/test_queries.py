@@ -1,5 +1,6 @@
 """Delegated queries, the answers for unregistered templates, and the typical road through the manager."""
 
+import sys
 from datetime import datetime, timedelta
 
 import pytest
@@ -191,3 +192,49 @@ def test_typical_road(manager, runtime):
 
     assert manager.deactivate("algo_flipper", "mnq_fast") is True
     assert len(runtime) == 0 and manager.get_all_active_templates_comprehensive() == {}
+
+
+def test_manager_operations_leave_no_references_behind(manager, runtime, tmp_path):
+    path = tmp_path / "t.dsl"
+    path.write_text(RULES)
+    name, instance = "".join(["ru", "les"]), "".join(["in", "st"])
+    args, event = dict(ARGS), {"profit": 1.0, "win": False, "note": "n"}
+
+    def failing(call):
+        with pytest.raises((ValueError, TypeError)):
+            call()
+
+    def cycle():
+        manager.from_string(RULES, name)
+        manager.from_file(path, "file")
+        manager.from_file(str(path), "file")
+        assert name in manager and manager[name] is manager._get_executor(name)
+        manager.activate(name, instance, args)
+        manager.activate_from_populated_dsl("file", instance, "x = \"if a: b\"\n", enable=False)
+        manager.state_update(name, instance, event)
+        manager.get_performance_summary(name, instance)
+        manager.get_performance_events(name, instance)
+        manager.get_all_performance_summaries()
+        manager.get_all_active_templates_comprehensive()
+        manager.get_template_instance_metadata(name, instance)
+        manager.get_template_debug_info(name, instance)
+        manager.get_active_summary()
+        manager.get_template_info(name)
+        manager.list_all_active()
+        manager.validate_template_args(name, args)
+        manager.preview_template(name, args)
+        for call in (lambda: manager.activate(name, instance, args), lambda: manager[instance],
+                     lambda: manager.from_string("other", name), lambda: manager.from_file(path, name),
+                     lambda: manager.from_builtin("simple_flipper.dsl", name), lambda: manager.state_update(
+                         instance, name, event), lambda: manager.preview_template(name, {}), lambda: manager[5]):
+            failing(call)
+        assert manager.deactivate(name, instance) is True
+        assert manager.deactivate_all() == 1
+        assert manager.remove_template(name) is True
+
+    cycle()
+    watched = (name, instance, args, event, path, runtime, manager)
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(20):
+        cycle()
+    assert [sys.getrefcount(o) for o in watched] == before

@@ -16,11 +16,11 @@ using boundary::Param;
 namespace at = records::active_template;
 namespace ats = records::active_template_summary;
 
-host::Interned kLoad{"load"};
-host::Interned kRemove{"remove"};
-host::Interned kActivate{"activate"};
-host::Interned kDeactivate{"deactivate"};
-host::Interned kPopulateTemplate{"populate_template"};
+Interned kLoad{"load"};
+Interned kRemove{"remove"};
+Interned kActivate{"activate"};
+Interned kDeactivate{"deactivate"};
+Interned kPopulateTemplate{"populate_template"};
 host::Keywords kLoadKeywords{"activate"};
 host::Keywords kActivateKeywords{"enable", "template_parameters"};
 
@@ -48,7 +48,7 @@ PyObject* activate(PyObject* self, const boundary::Args& a) {
     if (!table || !ensure_inactive(table.get(), name)) return nullptr;
     Ref loader = Executor.get(self, field::dsl_loader);
     if (!loader) return nullptr;
-    Ref loaded = host::call_method(loader.get(), kLoad, {dsl_text, a[2]}, &kLoadKeywords);
+    Ref loaded = host::call_method(loader.get(), kLoad, kLoadKeywords, dsl_text, a[2]);
     Ref values[3];
     if (!loaded || !host::unpack(loaded.get(), values)) return nullptr;
     Ref activated_at = clock::now();
@@ -78,7 +78,7 @@ PyObject* deactivate(PyObject* self, const boundary::Args& a) {
     Ref runtime = ids ? Executor.get(self, field::zezuvo_runtime) : Ref();
     if (!runtime) return nullptr;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(ids.get()); ++i) {
-        if (!host::call_method(runtime.get(), kRemove, {PyList_GET_ITEM(ids.get(), i)})) return nullptr;
+        if (!call_method(runtime.get(), kRemove, PyList_GET_ITEM(ids.get(), i))) return nullptr;
     }
     // remove() may have deactivated the name already, or even activated it
     // anew: forget only the instance whose ids were removed here.
@@ -112,7 +112,7 @@ PyObject* deactivate_all(PyObject* self, const boundary::Args&) {
     if (!names) return nullptr;
     Py_ssize_t count = 0;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
-        Ref done = host::call_method(self, kDeactivate, {PyList_GET_ITEM(names.get(), i)});
+        Ref done = call_method(self, kDeactivate, PyList_GET_ITEM(names.get(), i));
         const int truth = done ? PyObject_IsTrue(done.get()) : -1;
         if (truth < 0) return nullptr;
         count += truth;
@@ -144,9 +144,9 @@ PyObject* get_active_summary(PyObject* self, const boundary::Args&) {
 }
 
 PyObject* create_and_activate(PyObject* self, const boundary::Args& a) {
-    Ref dsl_text = host::call_method(self, kPopulateTemplate, {a[1]});
+    Ref dsl_text = call_method(self, kPopulateTemplate, a[1]);
     if (!dsl_text) return nullptr;
-    return host::call_method(self, kActivate, {a[0], dsl_text.get(), a[2], a[1]}, &kActivateKeywords).release();
+    return host::call_method(self, kActivate, kActivateKeywords, a[0], dsl_text.get(), a[2], a[1]).release();
 }
 
 constexpr Param kActivateParams[] = {{"name", Kind::Str},

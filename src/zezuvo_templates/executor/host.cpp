@@ -1,43 +1,26 @@
 #include "executor/host.hpp"
 
-#include <array>
-
 namespace zz::executor::host {
 
 bool intern(std::initializer_list<Interned*> names) {
     for (Interned* n : names) {
-        if (!n->make()) return false;
+        if (n->get() == nullptr) return false;
     }
     return true;
 }
 
 PyObject* Keywords::tuple() noexcept {
     if (tuple_ == nullptr) {
-        PyObject* t = PyTuple_New(size());
-        if (t == nullptr) return nullptr;
+        Ref t = Ref::steal(PyTuple_New(size()));
+        if (!t) return nullptr;
         for (Py_ssize_t i = 0; i < size(); ++i) {
             PyObject* s = PyUnicode_InternFromString(names_[i]);
-            if (s == nullptr) {
-                Py_DECREF(t);
-                return nullptr;
-            }
-            PyTuple_SET_ITEM(t, i, s);
+            if (s == nullptr) return nullptr;
+            PyTuple_SET_ITEM(t.get(), i, s);
         }
-        tuple_ = t;  // kept for the life of the process
+        tuple_ = t.release();  // kept for the life of the process
     }
     return tuple_;
-}
-
-Ref call_method(PyObject* receiver, Interned& name, std::initializer_list<PyObject*> args, Keywords* keywords) {
-    if (!name.make()) return {};
-    PyObject* kwnames = nullptr;
-    if (keywords != nullptr && (kwnames = keywords->tuple()) == nullptr) return {};
-    std::array<PyObject*, 6> stack{};
-    stack[0] = receiver;
-    std::size_t n = 1;
-    for (PyObject* a : args) stack[n++] = a;
-    const std::size_t positional = n - (keywords != nullptr ? static_cast<std::size_t>(keywords->size()) : 0);
-    return Ref::steal(PyObject_VectorcallMethod(name.ptr(), stack.data(), positional, kwnames));
 }
 
 Ref lookup(PyObject* mapping, PyObject* key) {
@@ -54,10 +37,8 @@ Ref keys(PyObject* mapping) {
 
 bool unpack(PyObject* value, std::span<Ref> out) {
     const Py_ssize_t expected = static_cast<Py_ssize_t>(out.size());
-    if ((PyTuple_CheckExact(value) || PyList_CheckExact(value)) && Py_SIZE(value) == expected) {
-        for (Py_ssize_t i = 0; i < expected; ++i) {
-            out[i] = Ref::borrow(PyTuple_CheckExact(value) ? PyTuple_GET_ITEM(value, i) : PyList_GET_ITEM(value, i));
-        }
+    if (PyTuple_CheckExact(value) && PyTuple_GET_SIZE(value) == expected) {
+        for (Py_ssize_t i = 0; i < expected; ++i) out[i] = Ref::borrow(PyTuple_GET_ITEM(value, i));
         return true;
     }
     if (Py_TYPE(value)->tp_iter == nullptr && !PySequence_Check(value)) {

@@ -14,12 +14,12 @@ using boundary::Param;
 namespace at = records::active_template;
 namespace md = records::template_metadata;
 
-host::Interned kScoreSummary{"score_summary"};
-host::Interned kValidateTemplateArgs{"validate_template_args"};
-host::Interned kGetComprehensiveMetadata{"get_comprehensive_metadata"};
-host::Interned kListActive{"list_active"};
-host::Interned kValid{"valid"};
-host::Interned kInvalid{"invalid"};
+Interned kScoreSummary{"score_summary"};
+Interned kValidateTemplateArgs{"validate_template_args"};
+Interned kGetComprehensiveMetadata{"get_comprehensive_metadata"};
+Interned kListActive{"list_active"};
+Interned kValid{"valid"};
+Interned kInvalid{"invalid"};
 
 // `value or fallback()`: the fallback only when the value is false.
 template <class Fallback>
@@ -57,13 +57,13 @@ Ref validation_status(PyObject* self, PyObject* record) {
     if (!host::intern({&kValid, &kInvalid})) return {};
     Ref parameters = field_of(record, at::template_parameters);
     const int given = parameters ? PyObject_IsTrue(parameters.get()) : -1;
-    if (given <= 0) return given < 0 ? Ref() : Ref::borrow(kValid.ptr());
-    Ref result = host::call_method(self, kValidateTemplateArgs, {parameters.get()});
+    if (given <= 0) return given < 0 ? Ref() : Ref::borrow(kValid.get());
+    Ref result = call_method(self, kValidateTemplateArgs, parameters.get());
     Ref pair[2];
     if (!result || !host::unpack(result.get(), pair)) return {};
     const int valid = PyObject_IsTrue(pair[0].get());
     if (valid < 0) return {};
-    return Ref::borrow(valid ? kValid.ptr() : kInvalid.ptr());
+    return Ref::borrow(valid ? kValid.get() : kInvalid.get());
 }
 
 PyObject* get_comprehensive_metadata(PyObject* self, const boundary::Args& a) {
@@ -74,7 +74,7 @@ PyObject* get_comprehensive_metadata(PyObject* self, const boundary::Args& a) {
     if (!events && PyErr_Occurred()) return nullptr;
     const int has_events = events ? PyObject_IsTrue(events.get()) : 0;
     if (has_events < 0) return nullptr;
-    Ref summary = has_events ? host::call_method(self, kScoreSummary, {name}) : Ref::borrow(Py_None);
+    Ref summary = has_events ? call_method(self, kScoreSummary, name) : Ref::borrow(Py_None);
     if (!summary) return nullptr;
     Ref status = validation_status(self, record.get());
     if (!status) return nullptr;
@@ -107,12 +107,12 @@ PyObject* get_comprehensive_metadata(PyObject* self, const boundary::Args& a) {
 }
 
 PyObject* get_all_active_metadata(PyObject* self, const boundary::Args&) {
-    Ref names = host::call_method(self, kListActive, {});
+    Ref names = call_method(self, kListActive);
     Ref iterator = names ? Ref::steal(PyObject_GetIter(names.get())) : Ref();
     Ref result = iterator ? new_dict() : Ref();
     if (!result) return nullptr;
     while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref metadata = host::call_method(self, kGetComprehensiveMetadata, {name.get()});
+        Ref metadata = call_method(self, kGetComprehensiveMetadata, name.get());
         if (!metadata || PyDict_SetItem(result.get(), name.get(), metadata.get()) < 0) return nullptr;
     }
     return PyErr_Occurred() ? nullptr : result.release();
@@ -122,7 +122,7 @@ PyObject* get_template_debug_info(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     Ref record = active_record(self, name);
     if (!record) return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None);
-    Ref metadata = host::call_method(self, kGetComprehensiveMetadata, {name});
+    Ref metadata = call_method(self, kGetComprehensiveMetadata, name);
     Ref status = metadata ? records::TemplateMetadata.get(metadata.get(), md::validation_status) : Ref();
     Ref activated_at = status ? field_of(record.get(), at::activated_at) : Ref();
     Ref activated_text = activated_at ? clock::iso_format(activated_at.get()) : Ref();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "executor/executor.hpp"
@@ -19,12 +20,12 @@ using boundary::Kind;
 using boundary::Param;
 namespace pe = records::performance_event;
 
-host::Interned kProfit{"profit"};
-host::Interned kWin{"win"};
-host::Interned kTs{"ts"};
-host::Interned kLoss{"loss"};
-host::Interned kNone{"none"};
-host::Interned kAppend{"append"};
+Interned kProfit{"profit"};
+Interned kWin{"win"};
+Interned kTs{"ts"};
+Interned kLoss{"loss"};
+Interned kNone{"none"};
+Interned kAppend{"append"};
 
 // ---- recording ----------------------------------------------------------
 
@@ -43,15 +44,17 @@ Ref to_profit(PyObject* value) {
     if (converted || !(PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_ValueError))) {
         return converted;
     }
-    PyErr_Clear();
+    Ref failure = take_pending();
     Ref type = type_name(value);
-    if (type) PyErr_Format(PyExc_ValueError, "Event data 'profit' must be a number, got %U", type.get());
+    Ref message = type ? Ref::steal(PyUnicode_FromFormat("Event data 'profit' must be a number, got %U", type.get()))
+                       : Ref();
+    raise_with_context(PyExc_ValueError, message.get(), std::move(failure));
     return {};
 }
 
 bool is_reserved_text(PyObject* key) {
-    for (const host::Interned* reserved : {&kProfit, &kWin, &kTs}) {
-        if (key == reserved->ptr() || PyUnicode_Compare(key, reserved->ptr()) == 0) return true;
+    for (Interned* reserved : {&kProfit, &kWin, &kTs}) {
+        if (key == reserved->get() || PyUnicode_Compare(key, reserved->get()) == 0) return true;
     }
     return false;
 }
@@ -66,8 +69,8 @@ Ref extra_entries_slow(PyObject* data) {
         PyObject* item = PyList_GET_ITEM(items.get(), i);
         PyObject* key = PyTuple_GET_ITEM(item, 0);
         bool reserved = false;
-        for (const host::Interned* name : {&kProfit, &kWin, &kTs}) {
-            const int same = PyObject_RichCompareBool(name->ptr(), key, Py_EQ);
+        for (Interned* name : {&kProfit, &kWin, &kTs}) {
+            const int same = PyObject_RichCompareBool(name->get(), key, Py_EQ);
             if (same < 0) return {};
             if (same) {
                 reserved = true;
@@ -93,9 +96,9 @@ Ref extra_entries(PyObject* data) {
     return extra;
 }
 
-// Read a name's entry (None counts as missing); null without error when missing.
-Ref entry(PyObject* data, const host::Interned& key) {
-    PyObject* value = PyDict_GetItemWithError(data, key.ptr());
+// The value under key in the event data, None read as missing; null without error when missing.
+Ref entry(PyObject* data, Interned& key) {
+    PyObject* value = PyDict_GetItemWithError(data, key.get());
     return Ref::borrow(value == Py_None ? nullptr : value);
 }
 
@@ -109,7 +112,7 @@ bool append_event(PyObject* self, PyObject* name, PyObject* event) {
         if (!events || PyObject_SetItem(table.get(), name, events.get()) < 0) return false;
     }
     if (PyList_CheckExact(events.get())) return PyList_Append(events.get(), event) == 0;
-    return bool(host::call_method(events.get(), kAppend, {event}));
+    return bool(call_method(events.get(), kAppend, event));
 }
 
 PyObject* state_update(PyObject* self, const boundary::Args& a) {
@@ -135,7 +138,7 @@ PyObject* state_update(PyObject* self, const boundary::Args& a) {
         if (type) PyErr_Format(PyExc_ValueError, "Event data 'win' must be a boolean, got %U", type.get());
         return nullptr;
     }
-    Ref timestamp = Ref::borrow(PyDict_GetItemWithError(data, kTs.ptr()));
+    Ref timestamp = Ref::borrow(PyDict_GetItemWithError(data, kTs.get()));
     if (!timestamp) {
         if (PyErr_Occurred()) return nullptr;
         timestamp = clock::now();
@@ -284,9 +287,9 @@ PyObject* score_get(PyObject* self, const boundary::Args& a) {
         Ref win = profit ? records::PerformanceEvent.get(t.event.get(), pe::win) : Ref();
         Ref metadata = win ? records::PerformanceEvent.get(t.event.get(), pe::metadata) : Ref();
         Ref map = metadata ? Ref::steal(PyDict_New()) : Ref();
-        if (!map || PyDict_SetItem(map.get(), kTs.ptr(), t.ts.get()) < 0 ||
-            PyDict_SetItem(map.get(), kProfit.ptr(), profit.get()) < 0 ||
-            PyDict_SetItem(map.get(), kWin.ptr(), win.get()) < 0 || PyDict_Update(map.get(), metadata.get()) < 0 ||
+        if (!map || PyDict_SetItem(map.get(), kTs.get(), t.ts.get()) < 0 ||
+            PyDict_SetItem(map.get(), kProfit.get(), profit.get()) < 0 ||
+            PyDict_SetItem(map.get(), kWin.get(), win.get()) < 0 || PyDict_Update(map.get(), metadata.get()) < 0 ||
             PyList_Append(result.get(), map.get()) < 0) {
             return nullptr;
         }
@@ -298,11 +301,11 @@ Ref count(Py_ssize_t n) { return Ref::steal(PyLong_FromSsize_t(n)); }
 Ref real(double d) { return Ref::steal(PyFloat_FromDouble(d)); }
 
 PyObject* empty_summary(PyObject* name) {
-    if (!kNone.make()) return nullptr;
+    if (!kNone.get()) return nullptr;
     Ref zero = count(0);
     Ref zero_real = real(0.0);
     return records::PerformanceSummary
-        .make({name, zero.get(), zero_real.get(), zero.get(), zero.get(), zero_real.get(), zero.get(), kNone.ptr(),
+        .make({name, zero.get(), zero_real.get(), zero.get(), zero.get(), zero_real.get(), zero.get(), kNone.get(),
                zero_real.get(), Py_None, Py_None, zero_real.get()})
         .release();
 }
@@ -329,7 +332,7 @@ PyObject* score_summary(PyObject* self, const boundary::Args& a) {
     Ref average = real(total_profit / events_count);
     return records::PerformanceSummary
         .make({name, total_events.get(), profit.get(), win_count.get(), loss_count.get(), win_rate.get(),
-               streak.get(), tally.streak_win ? kWin.ptr() : kLoss.ptr(), runtime.get(), events.front().ts.get(),
+               streak.get(), tally.streak_win ? kWin.get() : kLoss.get(), runtime.get(), events.front().ts.get(),
                events.back().ts.get(), average.get()})
         .release();
 }
