@@ -96,11 +96,10 @@ public:
             int overflow = 0;
             const long long x = PyLong_AsLongLongAndOverflow(value, &overflow);
             long long sum = 0;
-            if (overflow == 0 && !(x == -1 && PyErr_Occurred()) && !__builtin_add_overflow(fast_, x, &sum)) {
+            if (overflow == 0 && !__builtin_add_overflow(fast_, x, &sum)) {
                 fast_ = sum;
                 return true;
             }
-            if (PyErr_Occurred()) return false;
         }
         if (!slow_) {
             slow_ = Ref::steal(PyLong_FromLongLong(fast_));
