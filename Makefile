@@ -53,5 +53,12 @@ test-asan:
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(PY) -m pytest -q -p no:cacheprovider tests
 
+# The benchmark suite: each operation timed against a plain-Python baseline
+# (pyperf), then the side-by-side table with ratios and targets.  Not a test:
+# a missed target fails nothing.  BENCH_ARGS go to benchmarks/run.py.
+bench: $(VENV)/bin/python
+	$(PY) -m pip install -q . pyperf
+	$(PY) benchmarks/run.py $(BENCH_ARGS)
+
 clean:
 	rm -rf build dist $(VENV) .venv-*
