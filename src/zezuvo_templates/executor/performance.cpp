@@ -53,8 +53,11 @@ Ref to_profit(PyObject* value) {
 }
 
 bool is_reserved_text(PyObject* key) {
+    if (key == kProfit.get() || key == kWin.get() || key == kTs.get()) return true;
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+    if (length != 2 && length != 3 && length != 6) return false;
     for (Interned* reserved : {&kProfit, &kWin, &kTs}) {
-        if (key == reserved->get() || PyUnicode_Compare(key, reserved->get()) == 0) return true;
+        if (PyUnicode_Compare(key, reserved->get()) == 0) return true;
     }
     return false;
 }
@@ -83,9 +86,11 @@ Ref extra_entries_slow(PyObject* data) {
 }
 
 // Every entry of the event data except profit, win and ts, in its order.
-Ref extra_entries(PyObject* data) {
+// `reserved` is how many of those three keys the data is known to hold
+// (-1: not known): when that is all it holds, there is nothing to look at.
+Ref extra_entries(PyObject* data, Py_ssize_t reserved) {
     Ref extra = Ref::steal(PyDict_New());
-    if (!extra) return {};
+    if (!extra || PyDict_GET_SIZE(data) == reserved) return extra;
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
@@ -139,12 +144,14 @@ PyObject* state_update(PyObject* self, const boundary::Args& a) {
         return nullptr;
     }
     Ref timestamp = Ref::borrow(PyDict_GetItemWithError(data, kTs.get()));
-    if (!timestamp) {
+    const bool given_time = bool(timestamp);
+    if (!given_time) {
         if (PyErr_Occurred()) return nullptr;
         timestamp = clock::now();
         if (!timestamp) return nullptr;
     }
-    Ref metadata = extra_entries(data);
+    // A patched clock may have changed the data: then its keys are not known.
+    Ref metadata = extra_entries(data, given_time ? 3 : -1);
     if (!metadata) return nullptr;
     Ref event = records::PerformanceEvent.make({timestamp.get(), profit_value.get(), win.get(), metadata.get()});
     if (!event || !append_event(self, name, event.get())) return nullptr;
@@ -156,7 +163,7 @@ PyObject* state_update(PyObject* self, const boundary::Args& a) {
 struct Timed {
     Ref event;
     Ref ts;  // held: a comparison may run code that reassigns the event's field
-    std::int64_t micros = 0;
+    clock::OrderKey key{};
     bool plain = false;
     double profit = 0.0;
     bool win = false;
@@ -167,7 +174,7 @@ bool read_time(PyObject* event, Timed& t) {
     t.ts = records::PerformanceEvent.get(event, pe::timestamp);
     if (!t.ts) return false;
     t.plain = clock::is_plain(t.ts.get());
-    if (t.plain) t.micros = clock::micros(t.ts.get());
+    if (t.plain) t.key = clock::order_key(t.ts.get());
     return true;
 }
 
@@ -186,7 +193,7 @@ bool read_result(Timed& t) {
 
 // a.ts < b.ts as the host compares them; -1 on error.
 int earlier(const Timed& a, const Timed& b) {
-    if (a.plain && b.plain) return a.micros < b.micros;
+    if (a.plain && b.plain) return a.key < b.key;
     return PyObject_RichCompareBool(a.ts.get(), b.ts.get(), Py_LT);
 }
 
@@ -236,16 +243,16 @@ struct Tally {
     Py_ssize_t streak = 0;
     bool streak_win = false;
 
-    void add(const Timed& t) {
-        profit.add(t.profit);
-        wins += t.win;
-        if (streak > 0 && t.win == streak_win) {
-            ++streak;
-        } else {
-            streak = 1;
-            streak_win = t.win;
-        }
+    void add(double event_profit, bool win) {
+        profit.add(event_profit);
+        wins += win;
+        // From (0, loss) the first event gives 1.  Arithmetic, not a branch:
+        // results alternate unpredictably, and a branch would mispredict.
+        const Py_ssize_t same = win == streak_win;
+        streak = streak * same + 1;
+        streak_win = win;
     }
+    void add(const Timed& t) { add(t.profit, t.win); }
 };
 
 // Reads the events in one pass, tallying while they are in time order;
@@ -310,30 +317,132 @@ PyObject* empty_summary(PyObject* name) {
         .release();
 }
 
+// ---- summaries without Python-level work ------------------------------------
+//
+// When every event is an exact PerformanceEvent holding a plain date-time, an
+// exact float and a bool, nothing that reads, compares or sums them can run
+// Python code: the list is read in place, by slot, with no snapshot and no
+// per-event references.  Anything else takes the general path above, which
+// gives the same results.
+
+struct PlainEvent {
+    PyObject* ts;  // borrowed
+    double profit;
+    bool win;
+};
+
+// The event's fields when it qualifies for the fast path.
+inline bool read_plain(PyObject* event, PlainEvent& out) {
+    const records::RecordType& type = records::PerformanceEvent;
+    if (!type.is_exact(event)) return false;
+    PyObject* ts = type.peek(event, pe::timestamp);
+    PyObject* profit = type.peek(event, pe::profit);
+    PyObject* win = type.peek(event, pe::win);
+    if (ts == nullptr || profit == nullptr || !clock::is_plain(ts) || !PyFloat_CheckExact(profit) ||
+        (win != Py_True && win != Py_False)) {
+        return false;
+    }
+    out = {ts, PyFloat_AS_DOUBLE(profit), win == Py_True};
+    return true;
+}
+
+struct Summarised {
+    Py_ssize_t total = 0;
+    Tally tally;
+    Ref first;  // timestamps of the earliest and the latest event
+    Ref last;
+};
+
+// Summarises a non-empty list of plain events; false (nothing set, no error)
+// when an event needs the general path.
+bool summarise_plain(PyObject* list, Summarised& out) {
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    PyObject* const* items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    PlainEvent e;
+    clock::OrderKey previous{};
+    Tally tally;  // a local, so that it stays in registers
+    Py_ssize_t i = 0;
+    for (; i < n; ++i) {
+        if (!read_plain(items[i], e)) return false;
+        const clock::OrderKey key = clock::order_key(e.ts);
+        if (key < previous) break;
+        previous = key;
+        tally.add(e.profit, e.win);
+    }
+    Py_ssize_t first = 0;
+    Py_ssize_t last = n - 1;
+    if (i < n) {
+        // Out of time order: sorting by (time, recording index) is the stable sort by time.
+        struct Keyed {
+            clock::OrderKey key;
+            Py_ssize_t index;
+            double profit;
+            bool win;
+        };
+        std::vector<Keyed> keyed(static_cast<std::size_t>(n));
+        for (Py_ssize_t j = 0; j < n; ++j) {
+            if (!read_plain(items[j], e)) return false;
+            keyed[static_cast<std::size_t>(j)] = {clock::order_key(e.ts), j, e.profit, e.win};
+        }
+        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+            if (a.key < b.key) return true;
+            return !(b.key < a.key) && a.index < b.index;
+        });
+        tally = Tally{};
+        for (const Keyed& k : keyed) tally.add(k.profit, k.win);
+        first = keyed.front().index;
+        last = keyed.back().index;
+    }
+    out.tally = tally;
+    out.total = n;
+    out.first = Ref::borrow(records::PerformanceEvent.peek(items[first], pe::timestamp));
+    out.last = Ref::borrow(records::PerformanceEvent.peek(items[last], pe::timestamp));
+    return true;
+}
+
+// The general path: a snapshot of any sequence, read through the host's protocols.
+// False with an error set, or with `out.total` 0 when there are no events.
+bool summarise_general(PyObject* events, Summarised& out) {
+    Ref snapshot = Ref::steal(PySequence_List(events));
+    if (!snapshot) return false;
+    if (PyList_GET_SIZE(snapshot.get()) == 0) return true;
+    std::vector<Timed> timed;
+    if (!collect(snapshot.get(), timed, &out.tally)) return false;
+    out.total = static_cast<Py_ssize_t>(timed.size());
+    out.first = timed.front().ts;
+    out.last = timed.back().ts;
+    return true;
+}
+
 PyObject* score_summary(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
-    Ref snapshot = event_snapshot(self, name);
-    if (!snapshot) return PyErr_Occurred() ? nullptr : empty_summary(name);
-    if (PyList_GET_SIZE(snapshot.get()) == 0) return empty_summary(name);
-    std::vector<Timed> events;
-    Tally tally;
-    if (!collect(snapshot.get(), events, &tally)) return nullptr;
-    Ref runtime = clock::seconds_between(events.front().ts.get(), events.back().ts.get());
+    Ref table = Executor.get(self, field::performance_events);
+    if (!table) return nullptr;
+    Ref events = host::lookup(table.get(), name);
+    if (!events) return PyErr_Occurred() ? nullptr : empty_summary(name);
+    Summarised s;
+    const bool plain = PyList_CheckExact(events.get()) && PyList_GET_SIZE(events.get()) > 0 &&
+                       summarise_plain(events.get(), s);
+    if (!plain) {
+        s = Summarised{};
+        if (!summarise_general(events.get(), s)) return nullptr;
+    }
+    if (s.total == 0) return empty_summary(name);
+    Ref runtime = clock::seconds_between(s.first.get(), s.last.get());
     if (!runtime || !host::intern({&kWin, &kLoss})) return nullptr;
-    const Py_ssize_t total = static_cast<Py_ssize_t>(events.size());
-    const double total_profit = tally.profit.result();
-    const double events_count = static_cast<double>(total);
-    Ref total_events = count(total);
+    const double total_profit = s.tally.profit.result();
+    const double events_count = static_cast<double>(s.total);
+    Ref total_events = count(s.total);
     Ref profit = real(total_profit);
-    Ref win_count = count(tally.wins);
-    Ref loss_count = count(total - tally.wins);
-    Ref win_rate = real(static_cast<double>(tally.wins) / events_count);
-    Ref streak = count(tally.streak);
+    Ref win_count = count(s.tally.wins);
+    Ref loss_count = count(s.total - s.tally.wins);
+    Ref win_rate = real(static_cast<double>(s.tally.wins) / events_count);
+    Ref streak = count(s.tally.streak);
     Ref average = real(total_profit / events_count);
     return records::PerformanceSummary
         .make({name, total_events.get(), profit.get(), win_count.get(), loss_count.get(), win_rate.get(),
-               streak.get(), tally.streak_win ? kWin.get() : kLoss.get(), runtime.get(), events.front().ts.get(),
-               events.back().ts.get(), average.get()})
+               streak.get(), s.tally.streak_win ? kWin.get() : kLoss.get(), runtime.get(), s.first.get(),
+               s.last.get(), average.get()})
         .release();
 }
 

@@ -1,7 +1,5 @@
 #include "frame/clock.hpp"
 
-#include <datetime.h>
-
 #include <cstdio>
 #include <ctime>
 
@@ -9,8 +7,6 @@
 
 namespace zz::clock {
 namespace {
-
-PyObject* datetime_type() { return reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType); }
 
 // Days from 0001-01-01 to the given proleptic Gregorian date.
 std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
@@ -28,13 +24,15 @@ constexpr std::int64_t kExactDoubleLimit = std::int64_t{1} << 53;
 
 bool init() {
     PyDateTime_IMPORT;
-    return PyDateTimeAPI != nullptr;
+    if (PyDateTimeAPI == nullptr) return false;
+    datetime_type = PyDateTimeAPI->DateTimeType;
+    return true;
 }
 
 Ref now() {
     Ref dt = globals::get(globals::Name::datetime);
     if (!dt) return {};
-    if (!globals::is_original(globals::Name::datetime, dt.get()) || dt.get() != datetime_type()) {
+    if (!globals::is_original(globals::Name::datetime, dt.get()) || dt.get() != reinterpret_cast<PyObject*>(datetime_type)) {
         return Ref::steal(PyObject_CallMethod(dt.get(), "now", nullptr));
     }
     timespec ts{};
@@ -53,10 +51,6 @@ Ref epoch_now() {
     Ref time_module = globals::get(globals::Name::time);
     if (!time_module) return {};
     return Ref::steal(PyObject_CallMethod(time_module.get(), "time", nullptr));
-}
-
-bool is_plain(PyObject* obj) {
-    return Py_TYPE(obj) == PyDateTimeAPI->DateTimeType && !reinterpret_cast<PyDateTime_DateTime*>(obj)->hastzinfo;
 }
 
 std::int64_t micros(PyObject* dt) {

@@ -1,0 +1,183 @@
+"""The C++ fast paths of recording and summarising agree with the general paths.
+
+A summary reads an exact list of exact PerformanceEvent records holding plain date-times, floats and bools
+in place; anything else (a list subclass, a record subclass, other value types) goes through the general
+path.  The same events are summarised both ways and must give the same record.
+"""
+
+import dataclasses
+import math
+import random
+from datetime import datetime, timedelta, timezone
+from unittest import mock
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import brevant.zezuvo_templates as zt
+
+T0 = datetime(2024, 5, 1, 9, 30)
+
+
+class EventList(list):
+    """A list subclass: its events take the general path."""
+
+
+class Stamp(datetime):
+    """A date-time subclass: an event holding one takes the general path."""
+
+
+def summaries(executor, events):
+    """(fast, general): the summary of `events` read as a plain list and as a list subclass."""
+    executor._performance_events["fast"] = list(events)
+    executor._performance_events["general"] = EventList(events)
+    fast, general = executor.score_summary("fast"), executor.score_summary("general")
+    general.name = "fast"
+    return fast, general
+
+
+FIELDS = [f.name for f in dataclasses.fields(zt.PerformanceSummary)]
+
+
+def same(a, b):
+    """Field-wise equality in which NaN equals NaN."""
+    pairs = [(getattr(a, f), getattr(b, f)) for f in FIELDS]
+    return all(x == y or (isinstance(x, float) and math.isnan(x) and math.isnan(y)) for x, y in pairs)
+
+
+def events_of(rows):
+    return [zt.PerformanceEvent(T0 + timedelta(microseconds=us), profit, win) for us, profit, win in rows]
+
+
+rows = st.lists(
+    st.tuples(st.integers(0, 10**12), st.floats(allow_nan=False, width=64), st.booleans()), min_size=1, max_size=60)
+
+
+# summaries() replaces both lists on every call, so one executor serves every example.
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(rows=rows, in_order=st.booleans())
+def test_fast_and_general_summaries_agree(executor, rows, in_order):
+    if in_order:
+        rows = sorted(rows, key=lambda r: r[0])
+    fast, general = summaries(executor, events_of(rows))
+    assert same(fast, general)
+
+
+@pytest.mark.parametrize("order", ["in order", "reversed", "shuffled", "equal times"])
+@pytest.mark.parametrize("size", [1, 2, 17, 1000])
+def test_orders_and_sizes(executor, order, size):
+    rng = random.Random(size)
+    rows = [(i * 1_000_003, rng.choice([0.1, -0.3, 1e16, -1e16, 2.5]), rng.random() < 0.6) for i in range(size)]
+    if order == "reversed":
+        rows.reverse()
+    elif order == "shuffled":
+        rng.shuffle(rows)
+    elif order == "equal times":
+        rows = [(us // 3_000_009 * 1_000_003, p, w) for us, p, w in rows]
+    fast, general = summaries(executor, events_of(rows))
+    assert same(fast, general)
+
+
+@pytest.mark.parametrize("profits", [[math.inf, 1.0], [math.inf, -math.inf], [math.nan, 2.0], [1e308, 1e308, -1e308]])
+def test_non_finite_totals_agree(executor, profits):
+    fast, general = summaries(executor, events_of([(i, p, True) for i, p in enumerate(profits)]))
+    assert same(fast, general)
+
+
+@pytest.mark.parametrize("stamps", [
+    # Fields that order as whole numbers only when packed most significant first.
+    [datetime(2024, 1, 1, 0, 0, 0, 999_999), datetime(2023, 12, 31, 23, 59, 59, 1), datetime(2024, 1, 1)],
+    [datetime(9999, 12, 31, 23, 59, 59, 999_999), datetime(1, 1, 1), datetime(1, 1, 1, 0, 0, 0, 256)],
+    [datetime(2024, 3, 2), datetime(2024, 2, 29, 23), datetime(2024, 2, 29, 22, 59, 59, 999_999)],
+    # The fold takes no part in comparing: equal times keep their recording order.
+    [datetime(2024, 11, 3, 1, 30, fold=1), datetime(2024, 11, 3, 1, 30), datetime(2024, 11, 3, 1, 29)],
+])
+def test_time_order_matches_the_host(executor, stamps):
+    events = [zt.PerformanceEvent(ts, float(i), i % 2 == 0) for i, ts in enumerate(stamps)]
+    fast, general = summaries(executor, events)
+    assert same(fast, general)
+    ordered = sorted(events, key=lambda e: e.timestamp)
+    assert (fast.first_event, fast.last_event) == (ordered[0].timestamp, ordered[-1].timestamp)
+    assert fast.first_event is ordered[0].timestamp and fast.last_event is ordered[-1].timestamp
+
+
+def subclassed_record(event):
+    class Event(zt.PerformanceEvent):
+        __slots__ = ()
+
+    return Event(event.timestamp, event.profit, event.win, event.metadata)
+
+
+@pytest.mark.parametrize("change", [
+    pytest.param(lambda e: setattr(e, "timestamp", Stamp.combine(e.timestamp.date(), e.timestamp.time())), id="datetime subclass"),
+    pytest.param(lambda e: setattr(e, "timestamp", e.timestamp.replace(tzinfo=timezone.utc)), id="aware"),
+    pytest.param(lambda e: setattr(e, "profit", int(e.profit)), id="int profit"),
+    pytest.param(lambda e: setattr(e, "win", int(e.win)), id="int win"),
+    pytest.param(subclassed_record, id="record subclass"),
+])
+@pytest.mark.parametrize("where", [0, 5, 9])
+def test_one_unusual_event_sends_all_to_the_general_path(executor, change, where):
+    """Values that are equal but of other types: the summary is the one of the plain events."""
+    rows = [(i * 7_000_000, float(i * 3 - 10), i % 3 != 0) for i in range(10)]
+    rng = random.Random(where)
+    rng.shuffle(rows)
+    plain = events_of(rows)
+    unusual = events_of(rows)
+    replaced = change(unusual[where])
+    if replaced is not None:
+        unusual[where] = replaced
+    if unusual[where].timestamp.tzinfo is not None:
+        unusual = [zt.PerformanceEvent(e.timestamp.replace(tzinfo=timezone.utc), e.profit, e.win) for e in unusual]
+    executor._performance_events["plain"] = plain
+    executor._performance_events["unusual"] = unusual
+    expected, got = executor.score_summary("plain"), executor.score_summary("unusual")
+    assert [getattr(got, f) == getattr(expected, f) for f in FIELDS[1:9]] == [True] * 8
+    assert got.avg_profit_per_trade == expected.avg_profit_per_trade
+
+
+def test_unreadable_event_in_a_plain_list_fails_as_before(executor):
+    events = events_of([(0, 1.0, True), (1, 2.0, False)])
+    del events[1].profit
+    executor._performance_events["x"] = events
+    with pytest.raises(AttributeError):
+        executor.score_summary("x")
+
+
+# ---- recording -------------------------------------------------------------------
+
+
+class Key(str):
+    """A text subclass: equal to the reserved names, yet not the exact type."""
+
+
+@pytest.mark.parametrize("data, metadata", [
+    ({"profit": 1.0, "win": True, "ts": T0}, {}),
+    ({"ts": T0, "win": True, "profit": 1.0, "a": 1}, {"a": 1}),
+    ({Key("profit"): 1.0, "win": True, "ts": T0}, {}),
+    ({"profit": 1.0, Key("win"): True, "ts": T0, Key("x"): 2}, {"x": 2}),
+    ({"profit": 1.0, "win": True, "ts": T0, 3: "three", "tS": 4}, {3: "three", "tS": 4}),
+    ({"profit": 1.0, "win": True, "ts": None}, {}),
+])
+def test_metadata_keeps_exactly_the_other_entries(executor, data, metadata):
+    executor.state_update("n", data)
+    (event,) = executor._performance_events["n"]
+    assert event.metadata == metadata
+    assert list(event.metadata) == list(metadata)
+
+
+def test_metadata_is_read_after_a_patched_clock_ran(executor):
+    """The timestamp is taken before the metadata: what a patched clock does to the data counts."""
+    data = {"profit": 1.0, "win": True}
+
+    class Clock(datetime):
+        @classmethod
+        def now(cls, tz=None):
+            data.pop("profit")
+            data["late"] = 1
+            return T0
+
+    with mock.patch("brevant.zezuvo_templates.datetime", Clock):
+        executor.state_update("n", data)
+    (event,) = executor._performance_events["n"]
+    assert (event.timestamp, event.profit, event.metadata) == (T0, 1.0, {"late": 1})
