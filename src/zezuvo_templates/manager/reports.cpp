@@ -25,15 +25,13 @@ using records::RecordType;
 namespace md = records::template_metadata;
 namespace ps = records::performance_summary;
 
-InternedName kGetAllActiveTemplatesComprehensive{"get_all_active_templates_comprehensive"};
-InternedName kGetTemplateInfo{"get_template_info"};
-InternedName kValid{"valid"};
-InternedName kError{"error"};
-InternedName kEmpty{""};
-InternedName kNoVariables{"No template variables found"};
-InternedName kNoActiveInstances{"No active instances"};
+Interned kValid{"valid"};
+Interned kError{"error"};
+Interned kEmpty{""};
+Interned kNoVariables{"No template variables found"};
+Interned kNoActiveInstances{"No active instances"};
 
-Ref metadata_map(PyObject* self) { return call_method(self, kGetAllActiveTemplatesComprehensive); }
+Ref metadata_map(PyObject* self) { return call_method(self, op::get_all_active_templates_comprehensive); }
 
 struct Item {
     Ref key;
@@ -198,7 +196,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
 Ref inspect_template(PyObject* self, PyObject* name, PyObject* executor) {
     Ref variables = call_method(executor, op::get_template_variables);
     if (!variables) return {};
-    Ref info = call_method(self, kGetTemplateInfo, {name});
+    Ref info = call_method(self, op::get_template_info, name);
     if (!info) return {};
     Ref warnings = Ref::steal(PyList_New(0));
     if (!warnings) return {};
