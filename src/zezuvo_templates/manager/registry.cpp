@@ -75,7 +75,8 @@ Interned executor_class_name{"ZeZuvoRuntimeTemplateExecutor"};
 Ref executor_class() {
     PyObject* key = executor_class_name.get();
     if (key == nullptr) return {};
-    PyObject* cls = PyDict_GetItemWithError(globals::namespace_dict(), key);
+    PyObject* space = globals::namespace_dict();
+    PyObject* cls = space != nullptr ? PyDict_GetItemWithError(space, key) : nullptr;
     if (cls == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
     return Ref::borrow(cls);
 }
