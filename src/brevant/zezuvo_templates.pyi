@@ -258,7 +258,8 @@ class ZeZuvoRuntimeTemplateExecutor:
     __hash__: ClassVar[None]  # type: ignore[assignment]
     zezuvo_runtime: ZeZuvoRuntime
     template_source_id: str
-    jinja_env: Environment = field(default_factory=Environment)
+    # A new Environment(loader=BaseLoader(), trim_blocks=True, lstrip_blocks=True) per executor.
+    jinja_env: Environment = ...
     _dsl_loader: ZeZuvoDSLLoader = field(init=False)
     _template_content: str = field(init=False)
     _template_vars: set[str] = field(init=False, default_factory=set)
