@@ -1,6 +1,6 @@
 // Executor factories and the creation steps that every factory ends in.
 #include "executor/executor.hpp"
-#include "executor/support.hpp"
+#include "frame/python.hpp"
 #include "frame/globals.hpp"
 #include "templates/template_cache.hpp"
 
@@ -79,12 +79,13 @@ Ref read_text(PyObject* path) {
     if (!content) {
         Ref error = take_pending();
         PyObject* error_type = reinterpret_cast<PyObject*>(Py_TYPE(error.get()));
+        Ref tb = Ref::steal(PyException_GetTraceback(error.get()));
         Ref closed = Ref::steal(PyObject_CallMethod(file.get(), "__exit__", "OOO", error_type, error.get(),
-                                                    Py_None));
+                                                    tb ? tb.get() : Py_None));
         // A failure while closing replaces the read error (with it as context);
         // a close that reports "handled" cannot make up the missing text.
         if (!closed) {
-            raise_with_context(nullptr, nullptr, std::move(error));
+            chain_pending(std::move(error));
         } else {
             restore(std::move(error));
         }
@@ -176,7 +177,7 @@ Ref new_instance(PyObject* cls, PyObject* runtime, PyObject* source_id, PyObject
         {field::performance_events, events.get()}, {field::template_content, content},
     };
     for (const auto& [f, value] : values) {
-        if (!set_field(obj.get(), f, value)) return {};
+        if (!Executor.set(obj.get(), f, value)) return {};
     }
     return obj;
 }
@@ -192,7 +193,7 @@ PyObject* post_init(PyObject* self, const boundary::Args&) {
     Ref loader_type = globals::get(Name::ZeZuvoDSLLoader);
     if (!loader_type) return nullptr;
     Ref loader = Ref::steal(PyObject_CallNoArgs(loader_type.get()));
-    if (!loader || !set_field(self, field::dsl_loader, loader.get())) return nullptr;
+    if (!loader || !Executor.set(self, field::dsl_loader, loader.get())) return nullptr;
     Ref runtime = Executor.get(self, field::zezuvo_runtime);
     PyObject* attr = kZezuvoRuntime.get();
     if (!runtime || attr == nullptr || PyObject_SetAttr(loader.get(), attr, runtime.get()) < 0) return nullptr;
@@ -207,7 +208,7 @@ PyObject* compile_template(PyObject* self, const boundary::Args&) {
     Ref content = source_id ? Executor.get(self, field::template_content) : Ref();
     if (!content) return nullptr;
     Ref compiled = call_method(cache.get(), kGetTemplate, source_id.get(), content.get());
-    if (!compiled || !set_field(self, field::compiled_template, compiled.get())) return nullptr;
+    if (!compiled || !Executor.set(self, field::compiled_template, compiled.get())) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -219,7 +220,7 @@ PyObject* extract_template_variables(PyObject* self, const boundary::Args&) {
     Ref meta = tree ? globals::get(Name::meta) : Ref();
     if (!meta) return nullptr;
     Ref variables = call_method(meta.get(), kFindUndeclaredVariables, tree.get());
-    if (!variables || !set_field(self, field::template_vars, variables.get())) return nullptr;
+    if (!variables || !Executor.set(self, field::template_vars, variables.get())) return nullptr;
     Py_RETURN_NONE;
 }
 

@@ -17,6 +17,11 @@ using boundary::Param;
 using globals::Name;
 namespace ct = records::cached_template;
 
+Ref os_path_module() {
+    Ref os = globals::get(Name::os);
+    return os ? Ref::steal(PyObject_GetAttrString(os.get(), "path")) : Ref();
+}
+
 }  // namespace
 
 Ref hex_digest(const char* algorithm, PyObject* text) {
@@ -31,21 +36,18 @@ Ref hex_digest(const char* algorithm, PyObject* text) {
 
 namespace {
 
-// Whether something exists at the path (Path(path).exists()); -1 on error.
+// os.path.exists(path); -1 on error.  Existence and modification time are
+// both asked of os.path, so that they agree on every key (pathlib reads ""
+// as ".", which exists, while os.path.getmtime("") fails).
 int path_exists(PyObject* path) {
-    Ref path_type = globals::get(Name::Path);
-    if (!path_type) return -1;
-    Ref p = Ref::steal(PyObject_CallOneArg(path_type.get(), path));
-    if (!p) return -1;
-    Ref exists = Ref::steal(PyObject_CallMethod(p.get(), "exists", nullptr));
+    Ref os_path = os_path_module();
+    Ref exists = os_path ? Ref::steal(PyObject_CallMethod(os_path.get(), "exists", "O", path)) : Ref();
     return exists ? PyObject_IsTrue(exists.get()) : -1;
 }
 
 // os.path.getmtime(path)
 Ref modification_time(PyObject* path) {
-    Ref os = globals::get(Name::os);
-    if (!os) return {};
-    Ref os_path = Ref::steal(PyObject_GetAttrString(os.get(), "path"));
+    Ref os_path = os_path_module();
     return os_path ? Ref::steal(PyObject_CallMethod(os_path.get(), "getmtime", "O", path)) : Ref();
 }
 
