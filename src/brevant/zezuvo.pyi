@@ -1,4 +1,4 @@
-from typing import Any, TypedDict, final
+from typing import Any, TypedDict, final, type_check_only
 
 from typing_extensions import disjoint_base
 
@@ -15,6 +15,7 @@ class PredicateId:
     def __copy__(self) -> PredicateId: ...
     def __deepcopy__(self, memo: Any, /) -> PredicateId: ...
 
+@type_check_only
 class _PredicateDescription(TypedDict):
     name: str
     kind: str
