@@ -25,7 +25,6 @@ requires_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, rea
 def check(command, *, env=None, cwd=ROOT):
     result = subprocess.run([str(part) for part in command], cwd=cwd, env=env, capture_output=True, text=True)
     assert result.returncode == 0, f"{command}\n{result.stdout}\n{result.stderr}"
-    return result
 
 
 @pytest.fixture(scope="module")
