@@ -34,10 +34,10 @@ test-one: $(VENV)/bin/python
 
 # Incremental developer build: modules land in $(BUILD)/brevant.
 dev: $(VENV)/bin/python
-	$(PY) -m pip install -q jinja2 pytest hypothesis
-	cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DZZ_WERROR=$(ZZ_WERROR) \
+	$(PY) -m pip install -q jinja2 pytest hypothesis cmake ninja
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DZZ_WERROR=$(ZZ_WERROR) \
 	    -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
-	cmake --build $(BUILD)
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build $(BUILD)
 
 dev-test: dev
 	PYTHONPATH=$(BUILD) $(PY) -m pytest -q tests
@@ -51,7 +51,7 @@ test-asan:
 	    LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
 	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    $(PY) -m pytest -q -p no:cacheprovider tests
+	    $(PY) -m pytest -q -p no:cacheprovider --ignore=tests/packaging tests
 
 # The benchmark suite: each operation timed against a plain-Python baseline
 # (pyperf), then the side-by-side table with ratios and targets.  Not a test:

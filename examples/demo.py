@@ -7,6 +7,7 @@ on every run; only the report timestamps change.
 """
 
 import random
+from collections.abc import Sequence
 
 from brevant.zezuvo import ZeZuvoRuntime
 from brevant.zezuvo_templates import (
@@ -19,19 +20,19 @@ SEED = 20250314
 EVENTS = 60
 
 
-def heading(text):
+def heading(text: str) -> None:
     print()
     print(text)
     print("=" * len(text))
 
 
-def table(headers, rows):
+def table(headers: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
     """Prints rows under headers; numbers are right-aligned, everything else left-aligned."""
     cells = [[cell(v) for v in row] for row in rows]
     widths = [max([len(h)] + [len(r[i]) for r in cells]) for i, h in enumerate(headers)]
     numeric = [bool(rows) and all(is_number(row[i]) for row in rows) for i in range(len(headers))]
 
-    def line(values):
+    def line(values: Sequence[str]) -> str:
         return "  ".join(v.rjust(w) if num else v.ljust(w) for v, w, num in zip(values, widths, numeric)).rstrip()
 
     print(line(headers))
@@ -42,11 +43,11 @@ def table(headers, rows):
         print("(none)")
 
 
-def is_number(value):
+def is_number(value: object) -> bool:
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
 
-def cell(value):
+def cell(value: object) -> str:
     if isinstance(value, float):
         return f"{value:,.2f}"
     if isinstance(value, (list, tuple)):
@@ -54,7 +55,7 @@ def cell(value):
     return "-" if value is None else str(value)
 
 
-def register_and_activate(manager):
+def register_and_activate(manager: ZeZuvoMultiTemplateManager) -> None:
     for builtin in ("algo_flipper.dsl", "multi_symbol_flipper.dsl", "breakout_monitor.dsl", "mean_reversion.dsl"):
         manager.from_builtin(builtin)
 
@@ -89,7 +90,7 @@ def register_and_activate(manager):
                      {"symbol": "/NQM5", "high_level": 21500, "low_level": 21000, "qty": 1})
 
 
-def trade(manager, rng):
+def trade(manager: ZeZuvoMultiTemplateManager, rng: random.Random) -> None:
     # breakout_monitor.nq_range never trades: it shows up without performance data.
     traders = [("algo_flipper", "mnq_fast"), ("algo_flipper", "es_slow"), ("multi_symbol_flipper", "index_basket")]
     for _ in range(EVENTS):
@@ -98,7 +99,7 @@ def trade(manager, rng):
         manager.state_update(template, instance, {"profit": profit, "win": profit > 0, "fill": rng.randint(1, 3)})
 
 
-def show_instances(manager, runtime):
+def show_instances(manager: ZeZuvoMultiTemplateManager, runtime: ZeZuvoRuntime) -> None:
     heading("Active instances")
     summary = manager.get_active_summary()
     table(["instance", "created", "predicates", "start"],
@@ -106,7 +107,7 @@ def show_instances(manager, runtime):
     print(f"\nruntime holds {len(runtime)} predicates")
 
 
-def show_health(manager):
+def show_health(manager: ZeZuvoMultiTemplateManager) -> None:
     report = manager.get_system_health_report()
     heading("System health")
     table(["figure", "value"], [
@@ -122,11 +123,11 @@ def show_health(manager):
     print(f"\ngenerated at {report.report_generated_at}")
 
 
-def usage(pair):
+def usage(pair: tuple[str, int] | None) -> str | None:
     return pair and f"{pair[0]} ({pair[1]})"
 
 
-def show_usage(manager):
+def show_usage(manager: ZeZuvoMultiTemplateManager) -> None:
     stats = manager.get_template_usage_statistics()
     heading("Template usage")
     table(["template", "instances"], list(stats.template_usage_counts.items()))
@@ -139,7 +140,7 @@ def show_usage(manager):
     ])
 
 
-def show_analytics(manager):
+def show_analytics(manager: ZeZuvoMultiTemplateManager) -> None:
     analytics = manager.get_performance_analytics()
     metrics = analytics.system_metrics
     heading("Performance analytics")
@@ -163,14 +164,14 @@ def show_analytics(manager):
     ])
 
 
-def show_validation(manager):
+def show_validation(manager: ZeZuvoMultiTemplateManager) -> None:
     heading("Template validation")
     table(["template", "status", "variables", "active", "warnings / errors"],
           [[name, r.status, len(r.template_variables), r.active_instances, r.warnings + r.errors]
            for name, r in manager.validate_all_templates().items()])
 
 
-def show_export(manager):
+def show_export(manager: ZeZuvoMultiTemplateManager) -> None:
     export = manager.export_template_configurations()
     with_performance = sum(1 for c in export.instances.values() if c.performance is not None)
     heading("Configuration export")
@@ -178,7 +179,7 @@ def show_export(manager):
           f"({with_performance} with performance data), exported at {export.export_timestamp}")
 
 
-def main():
+def main() -> None:
     rng = random.Random(SEED)
     runtime = ZeZuvoRuntime()
     manager = ZeZuvoMultiTemplateManager(runtime)

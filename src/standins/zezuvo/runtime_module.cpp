@@ -221,19 +221,19 @@ PyObject* runtime_repr(PyObject* self) {
 PyMethodDef runtime_methods[] = {
     {"create_predicate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(runtime_create_predicate)),
      METH_VARARGS | METH_KEYWORDS,
-     "create_predicate(name, kind, definition, active) -> PredicateId\n\n"
-     "Add a predicate; kind is 'rule' or 'flow', active is taken by truth value."},
+     "create_predicate($self, /, name, kind, definition, active)\n--\n\n"
+     "Add a predicate and return its PredicateId; kind is 'rule' or 'flow', active is taken by truth value."},
     {"remove", runtime_remove, METH_O,
-     "remove(predicate_id) -> bool\n\nTrue if the predicate was held and is now removed, False otherwise."},
-    {"predicates", runtime_predicates, METH_NOARGS, "predicates() -> list of held PredicateIds in creation order."},
-    {"is_active", runtime_is_active, METH_O, "is_active(predicate_id) -> bool; KeyError if not held."},
+     "remove($self, predicate_id, /)\n--\n\nTrue if the predicate was held and is now removed, False otherwise."},
+    {"predicates", runtime_predicates, METH_NOARGS, "predicates($self, /)\n--\n\nThe held PredicateIds, in creation order, as a new list."},
+    {"is_active", runtime_is_active, METH_O, "is_active($self, predicate_id, /)\n--\n\nWhether the predicate is active; KeyError if not held."},
     {"describe", runtime_describe, METH_O,
-     "describe(predicate_id) -> dict with name, kind, definition, active; KeyError if not held."},
+     "describe($self, predicate_id, /)\n--\n\nA dict with name, kind, definition, active; KeyError if not held."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot runtime_slots[] = {
-    {Py_tp_doc, const_cast<char*>("ZeZuvoRuntime()\n\nIn-memory stand-in for the predicate runtime.")},
+    {Py_tp_doc, const_cast<char*>("ZeZuvoRuntime()\n--\n\nIn-memory stand-in for the predicate runtime.")},
     {Py_tp_new, reinterpret_cast<void*>(runtime_new)},
     {Py_tp_init, reinterpret_cast<void*>(runtime_init)},
     {Py_tp_dealloc, reinterpret_cast<void*>(runtime_dealloc)},

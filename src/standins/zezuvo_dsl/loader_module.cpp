@@ -286,8 +286,8 @@ PyObject* loader_load(PyObject* self, PyObject* args, PyObject* kwds) {
 
 PyMethodDef loader_methods[] = {
     {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(loader_load)), METH_VARARGS | METH_KEYWORDS,
-     "load(dsl_text, activate=True) -> (created_count, start_ids, all_ids)\n\n"
-     "Parse the whole text, then create one predicate per rule and flow in text order.\n"
+     "load($self, /, dsl_text, activate=True)\n--\n\n"
+     "Return (created_count, start_ids, all_ids).  Parse the whole text, then create one predicate per rule and flow in text order.\n"
      "Raises ValueError naming the line when the text cannot be parsed; nothing is created then."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -299,7 +299,7 @@ PyGetSetDef loader_getset[] = {
 };
 
 PyType_Slot loader_slots[] = {
-    {Py_tp_doc, const_cast<char*>("ZeZuvoDSLLoader()\n\nLoads rule-language text into zezuvoRuntime.")},
+    {Py_tp_doc, const_cast<char*>("ZeZuvoDSLLoader()\n--\n\nLoads rule-language text into zezuvoRuntime.")},
     {Py_tp_new, reinterpret_cast<void*>(loader_new)},
     {Py_tp_init, reinterpret_cast<void*>(loader_init)},
     {Py_tp_dealloc, reinterpret_cast<void*>(loader_dealloc)},

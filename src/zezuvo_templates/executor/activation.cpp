@@ -3,7 +3,7 @@
 // are caller code that may call back into this executor, so every table is
 // read again after such a call and iterated only through snapshots.
 #include "executor/executor.hpp"
-#include "executor/host.hpp"
+#include "frame/python.hpp"
 #include "frame/clock.hpp"
 #include "records/records.hpp"
 
@@ -21,14 +21,14 @@ Interned kRemove{"remove"};
 Interned kActivate{"activate"};
 Interned kDeactivate{"deactivate"};
 Interned kPopulateTemplate{"populate_template"};
-host::Keywords kLoadKeywords{"activate"};
-host::Keywords kActivateKeywords{"enable", "template_parameters"};
+KeywordNames kLoadKeywords{"activate"};
+KeywordNames kActivateKeywords{"enable", "template_parameters"};
 
 Ref active_templates(PyObject* self) { return Executor.get(self, field::active_templates); }
 
 // Fails with the duplicate-name error when `name` is a key of the table.
 bool ensure_inactive(PyObject* table, PyObject* name) {
-    Ref existing = host::lookup(table, name);
+    Ref existing = lookup(table, name);
     if (existing) {
         PyErr_Format(PyExc_ValueError, "Template '%U' is already active", name);
         return false;
@@ -48,9 +48,9 @@ PyObject* activate(PyObject* self, const boundary::Args& a) {
     if (!table || !ensure_inactive(table.get(), name)) return nullptr;
     Ref loader = Executor.get(self, field::dsl_loader);
     if (!loader) return nullptr;
-    Ref loaded = host::call_method(loader.get(), kLoad, kLoadKeywords, dsl_text, a[2]);
+    Ref loaded = call_method_kw(loader.get(), kLoad, kLoadKeywords, dsl_text, a[2]);
     Ref values[3];
-    if (!loaded || !host::unpack(loaded.get(), values)) return nullptr;
+    if (!loaded || !unpack(loaded.get(), values)) return nullptr;
     Ref activated_at = clock::now();
     if (!activated_at) return nullptr;
     Ref content = Executor.get(self, field::template_content);
@@ -71,7 +71,7 @@ PyObject* deactivate(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     Ref table = active_templates(self);
     if (!table) return nullptr;
-    Ref record = host::lookup(table.get(), name);
+    Ref record = lookup(table.get(), name);
     if (!record) return PyErr_Occurred() ? nullptr : Py_NewRef(Py_False);
     Ref all_ids = records::ActiveTemplate.get(record.get(), at::all_ids);
     Ref ids = all_ids ? Ref::steal(PySequence_List(all_ids.get())) : Ref();
@@ -84,7 +84,7 @@ PyObject* deactivate(PyObject* self, const boundary::Args& a) {
     // anew: forget only the instance whose ids were removed here.
     table = active_templates(self);
     if (!table) return nullptr;
-    Ref current = host::lookup(table.get(), name);
+    Ref current = lookup(table.get(), name);
     if (current.get() == record.get()) {
         if (PyObject_DelItem(table.get(), name) < 0) return nullptr;
     } else if (PyErr_Occurred()) {
@@ -95,20 +95,20 @@ PyObject* deactivate(PyObject* self, const boundary::Args& a) {
 
 PyObject* list_active(PyObject* self, const boundary::Args&) {
     Ref table = active_templates(self);
-    return table ? host::keys(table.get()).release() : nullptr;
+    return table ? keys(table.get()).release() : nullptr;
 }
 
 PyObject* get_active_info(PyObject* self, const boundary::Args& a) {
     Ref table = active_templates(self);
     if (!table) return nullptr;
-    Ref record = host::lookup(table.get(), a[0]);
+    Ref record = lookup(table.get(), a[0]);
     if (!record) return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None);
     return record.release();
 }
 
 PyObject* deactivate_all(PyObject* self, const boundary::Args&) {
     Ref table = active_templates(self);
-    Ref names = table ? host::keys(table.get()) : Ref();
+    Ref names = table ? keys(table.get()) : Ref();
     if (!names) return nullptr;
     Py_ssize_t count = 0;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
@@ -127,7 +127,7 @@ PyObject* get_active_summary(PyObject* self, const boundary::Args&) {
     if (!summary) return nullptr;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
         Ref pair[2];
-        if (!host::unpack(PyList_GET_ITEM(items.get(), i), pair)) return nullptr;
+        if (!unpack(PyList_GET_ITEM(items.get(), i), pair)) return nullptr;
         PyObject* record = pair[1].get();
         Ref activated_at = records::ActiveTemplate.get(record, at::activated_at);
         Ref created_count = activated_at ? records::ActiveTemplate.get(record, at::created_count) : Ref();
@@ -146,7 +146,7 @@ PyObject* get_active_summary(PyObject* self, const boundary::Args&) {
 PyObject* create_and_activate(PyObject* self, const boundary::Args& a) {
     Ref dsl_text = call_method(self, kPopulateTemplate, a[1]);
     if (!dsl_text) return nullptr;
-    return host::call_method(self, kActivate, kActivateKeywords, a[0], dsl_text.get(), a[2], a[1]).release();
+    return call_method_kw(self, kActivate, kActivateKeywords, a[0], dsl_text.get(), a[2], a[1]).release();
 }
 
 constexpr Param kActivateParams[] = {{"name", Kind::Str},

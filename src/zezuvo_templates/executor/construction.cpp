@@ -1,6 +1,6 @@
 // Executor factories and the creation steps that every factory ends in.
 #include "executor/executor.hpp"
-#include "executor/support.hpp"
+#include "frame/python.hpp"
 #include "frame/globals.hpp"
 #include "templates/template_cache.hpp"
 
@@ -177,7 +177,7 @@ Ref new_instance(PyObject* cls, PyObject* runtime, PyObject* source_id, PyObject
         {field::performance_events, events.get()}, {field::template_content, content},
     };
     for (const auto& [f, value] : values) {
-        if (!set_field(obj.get(), f, value)) return {};
+        if (!Executor.set(obj.get(), f, value)) return {};
     }
     return obj;
 }
@@ -193,7 +193,7 @@ PyObject* post_init(PyObject* self, const boundary::Args&) {
     Ref loader_type = globals::get(Name::ZeZuvoDSLLoader);
     if (!loader_type) return nullptr;
     Ref loader = Ref::steal(PyObject_CallNoArgs(loader_type.get()));
-    if (!loader || !set_field(self, field::dsl_loader, loader.get())) return nullptr;
+    if (!loader || !Executor.set(self, field::dsl_loader, loader.get())) return nullptr;
     Ref runtime = Executor.get(self, field::zezuvo_runtime);
     PyObject* attr = kZezuvoRuntime.get();
     if (!runtime || attr == nullptr || PyObject_SetAttr(loader.get(), attr, runtime.get()) < 0) return nullptr;
@@ -208,7 +208,7 @@ PyObject* compile_template(PyObject* self, const boundary::Args&) {
     Ref content = source_id ? Executor.get(self, field::template_content) : Ref();
     if (!content) return nullptr;
     Ref compiled = call_method(cache.get(), kGetTemplate, source_id.get(), content.get());
-    if (!compiled || !set_field(self, field::compiled_template, compiled.get())) return nullptr;
+    if (!compiled || !Executor.set(self, field::compiled_template, compiled.get())) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -220,7 +220,7 @@ PyObject* extract_template_variables(PyObject* self, const boundary::Args&) {
     Ref meta = tree ? globals::get(Name::meta) : Ref();
     if (!meta) return nullptr;
     Ref variables = call_method(meta.get(), kFindUndeclaredVariables, tree.get());
-    if (!variables || !set_field(self, field::template_vars, variables.get())) return nullptr;
+    if (!variables || !Executor.set(self, field::template_vars, variables.get())) return nullptr;
     Py_RETURN_NONE;
 }
 

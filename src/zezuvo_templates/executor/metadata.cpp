@@ -2,7 +2,7 @@
 // debugging view.  Both are built fresh from the instance record, the
 // executor's template and its events; nothing here changes the executor.
 #include "executor/executor.hpp"
-#include "executor/host.hpp"
+#include "frame/python.hpp"
 #include "frame/clock.hpp"
 #include "records/records.hpp"
 
@@ -43,24 +43,24 @@ Ref field_of(PyObject* record, std::size_t field) { return records::ActiveTempla
 // The instance record of an active name; null without error when it is not active.
 Ref active_record(PyObject* self, PyObject* name) {
     Ref table = Executor.get(self, field::active_templates);
-    return table ? host::lookup(table.get(), name) : Ref();
+    return table ? lookup(table.get(), name) : Ref();
 }
 
 // The events recorded under the name; null without error when there are none.
 Ref recorded_events(PyObject* self, PyObject* name) {
     Ref table = Executor.get(self, field::performance_events);
-    return table ? host::lookup(table.get(), name) : Ref();
+    return table ? lookup(table.get(), name) : Ref();
 }
 
 // "valid" unless the recorded parameters lack a template variable.
 Ref validation_status(PyObject* self, PyObject* record) {
-    if (!host::intern({&kValid, &kInvalid})) return {};
+    if (!intern({&kValid, &kInvalid})) return {};
     Ref parameters = field_of(record, at::template_parameters);
     const int given = parameters ? PyObject_IsTrue(parameters.get()) : -1;
     if (given <= 0) return given < 0 ? Ref() : Ref::borrow(kValid.get());
     Ref result = call_method(self, kValidateTemplateArgs, parameters.get());
     Ref pair[2];
-    if (!result || !host::unpack(result.get(), pair)) return {};
+    if (!result || !unpack(result.get(), pair)) return {};
     const int valid = PyObject_IsTrue(pair[0].get());
     if (valid < 0) return {};
     return Ref::borrow(valid ? kValid.get() : kInvalid.get());

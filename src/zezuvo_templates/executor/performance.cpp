@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "executor/executor.hpp"
-#include "executor/host.hpp"
+#include "frame/python.hpp"
 #include "frame/clock.hpp"
 #include "frame/summation.hpp"
 #include "records/records.hpp"
@@ -110,7 +110,7 @@ Ref entry(PyObject* data, Interned& key) {
 bool append_event(PyObject* self, PyObject* name, PyObject* event) {
     Ref table = Executor.get(self, field::performance_events);
     if (!table) return false;
-    Ref events = host::lookup(table.get(), name);
+    Ref events = lookup(table.get(), name);
     if (!events) {
         if (PyErr_Occurred()) return false;
         events = Ref::steal(PyList_New(0));
@@ -123,7 +123,7 @@ bool append_event(PyObject* self, PyObject* name, PyObject* event) {
 PyObject* state_update(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     PyObject* data = a[1];
-    if (!host::intern({&kProfit, &kWin, &kTs})) return nullptr;
+    if (!intern({&kProfit, &kWin, &kTs})) return nullptr;
     Ref profit = entry(data, kProfit);
     if (!profit && PyErr_Occurred()) return nullptr;
     Ref win = entry(data, kWin);
@@ -232,7 +232,7 @@ bool sort_by_time(std::vector<Timed>& events) {
 // A snapshot of the events recorded under the name; null without error when there is no list.
 Ref event_snapshot(PyObject* self, PyObject* name) {
     Ref table = Executor.get(self, field::performance_events);
-    Ref events = table ? host::lookup(table.get(), name) : Ref();
+    Ref events = table ? lookup(table.get(), name) : Ref();
     return events ? Ref::steal(PySequence_List(events.get())) : Ref();
 }
 
@@ -286,7 +286,7 @@ PyObject* score_get(PyObject* self, const boundary::Args& a) {
     Ref snapshot = event_snapshot(self, a[0]);
     if (!snapshot) return PyErr_Occurred() ? nullptr : PyList_New(0);
     std::vector<Timed> events;
-    if (!collect(snapshot.get(), events, nullptr) || !host::intern({&kProfit, &kWin, &kTs})) return nullptr;
+    if (!collect(snapshot.get(), events, nullptr) || !intern({&kProfit, &kWin, &kTs})) return nullptr;
     Ref result = Ref::steal(PyList_New(0));
     if (!result) return nullptr;
     for (const Timed& t : events) {
@@ -418,7 +418,7 @@ PyObject* score_summary(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     Ref table = Executor.get(self, field::performance_events);
     if (!table) return nullptr;
-    Ref events = host::lookup(table.get(), name);
+    Ref events = lookup(table.get(), name);
     if (!events) return PyErr_Occurred() ? nullptr : empty_summary(name);
     Summarised s;
     const bool plain = PyList_CheckExact(events.get()) && PyList_GET_SIZE(events.get()) > 0 &&
@@ -429,7 +429,7 @@ PyObject* score_summary(PyObject* self, const boundary::Args& a) {
     }
     if (s.total == 0) return empty_summary(name);
     Ref runtime = clock::seconds_between(s.first.get(), s.last.get());
-    if (!runtime || !host::intern({&kWin, &kLoss})) return nullptr;
+    if (!runtime || !intern({&kWin, &kLoss})) return nullptr;
     const double total_profit = s.tally.profit.result();
     const double events_count = static_cast<double>(s.total);
     Ref total_events = count(s.total);

@@ -1,6 +1,6 @@
 // Template variables, argument validation and rendering.
 #include "executor/executor.hpp"
-#include "executor/support.hpp"
+#include "frame/python.hpp"
 #include "frame/globals.hpp"
 
 namespace zz::executor {
@@ -32,33 +32,6 @@ PyObject* validate_template_args(PyObject* self, const boundary::Args& a) {
     if (PyErr_Occurred()) return nullptr;
     PyObject* valid = PySet_GET_SIZE(missing.get()) == 0 ? Py_True : Py_False;
     return PyTuple_Pack(2, valid, missing.get());
-}
-
-// `is_valid, missing = result`
-bool unpack_pair(PyObject* result, Ref& first, Ref& second) {
-    if (PyTuple_CheckExact(result) && PyTuple_GET_SIZE(result) == 2) {
-        first = Ref::borrow(PyTuple_GET_ITEM(result, 0));
-        second = Ref::borrow(PyTuple_GET_ITEM(result, 1));
-        return true;
-    }
-    Ref it = Ref::steal(PyObject_GetIter(result));
-    if (!it) return false;
-    Ref* targets[] = {&first, &second};
-    for (Py_ssize_t i = 0; i < 2; ++i) {
-        *targets[i] = Ref::steal(PyIter_Next(it.get()));
-        if (!*targets[i]) {
-            if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", i);
-            }
-            return false;
-        }
-    }
-    Ref extra = Ref::steal(PyIter_Next(it.get()));
-    if (extra || PyErr_Occurred()) {
-        if (extra) PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        return false;
-    }
-    return true;
 }
 
 // The rendering step; an engine error comes back wrapped.
@@ -95,8 +68,10 @@ Ref render(PyObject* self, PyObject* template_args) {
 PyObject* populate_template(PyObject* self, const boundary::Args& a) {
     PyObject* template_args = a[0];
     Ref result = call_method(self, kValidateTemplateArgs, template_args);
-    Ref valid, missing;
-    if (!result || !unpack_pair(result.get(), valid, missing)) return nullptr;
+    Ref pair[2];
+    if (!result || !unpack(result.get(), pair)) return nullptr;
+    Ref& valid = pair[0];
+    Ref& missing = pair[1];
     const int ok = PyObject_IsTrue(valid.get());
     if (ok < 0) return nullptr;
     if (!ok) {

@@ -90,15 +90,17 @@ void restore(Ref exc) {
 #endif
 }
 
-void raise_with_context(PyObject* type, PyObject* message, Ref context) {
-    Ref raised = message != nullptr ? Ref::steal(PyObject_CallOneArg(type, message)) : Ref();
-    if (!raised) raised = take_pending();
-    if (!raised) {
-        restore(std::move(context));
-        return;
+void chain_pending(Ref context) {
+    Ref raised = take_pending();
+    if (raised && context && context.get() != raised.get()) {
+        PyException_SetContext(raised.get(), context.release());
     }
-    if (context && context.get() != raised.get()) PyException_SetContext(raised.get(), context.release());
-    restore(std::move(raised));
+    restore(raised ? std::move(raised) : std::move(context));
+}
+
+void raise_with_context(PyObject* type, PyObject* message, Ref context) {
+    if (message != nullptr) restore(Ref::steal(PyObject_CallOneArg(type, message)));
+    chain_pending(std::move(context));
 }
 
 }  // namespace zz

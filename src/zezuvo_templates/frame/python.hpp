@@ -81,6 +81,10 @@ Ref take_pending();
 // Makes `exc` the pending exception again, unchanged (no implicit chaining).
 void restore(Ref exc);
 
+// Gives the pending exception `context` as its __context__: an error raised
+// while another was being handled, as in an except block.
+void chain_pending(Ref context);
+
 // Raises type(message) with `context` as its __context__, as a raise inside
 // an except block does.  A null message means making it failed (error set):
 // that error is raised instead, with the same context.

@@ -15,12 +15,12 @@ using boundary::Receiver;
 
 // executor.<operation>(full_instance_name, text_or_args, enable=enable) on
 // the executor found by the manager's _get_executor.
-PyObject* activate_with(PyObject* self, const boundary::Args& a, InternedName& operation) {
+PyObject* activate_with(PyObject* self, const boundary::Args& a, Interned& operation) {
     Ref executor = get_executor(self, a[0]);
     Ref full = executor ? full_instance_name(a[0], a[1]) : Ref();
-    PyObject* kwnames = full ? enable_keyword() : nullptr;
-    if (kwnames == nullptr) return nullptr;
-    return call_method(executor.get(), operation, {full.get(), a[2], a[3]}, kwnames).release();
+    if (!full) return nullptr;
+    static KeywordNames enable{"enable"};
+    return call_method_kw(executor.get(), operation, enable, full.get(), a[2], a[3]).release();
 }
 
 PyObject* activate(PyObject* self, const boundary::Args& a) {
@@ -36,7 +36,7 @@ PyObject* deactivate(PyObject* self, const boundary::Args& a) {
     const int found = find_executor(self, a[0], executor);
     if (found <= 0) return found < 0 ? nullptr : Py_NewRef(Py_False);
     Ref full = full_instance_name(a[0], a[1]);
-    return full ? call_method(executor.get(), op::deactivate, {full.get()}).release() : nullptr;
+    return full ? call_method(executor.get(), op::deactivate, full.get()).release() : nullptr;
 }
 
 PyObject* deactivate_template(PyObject* self, const boundary::Args& a) {

@@ -14,7 +14,7 @@ using boundary::Receiver;
 enum class Unregistered : bool { Raise, None };
 
 // executor.<operation>(full_instance_name, *extra) for (template_name, instance_name).
-Ref ask_instance(PyObject* self, const boundary::Args& a, InternedName& operation, Unregistered unregistered,
+Ref ask_instance(PyObject* self, const boundary::Args& a, Interned& operation, Unregistered unregistered,
                  PyObject* extra = nullptr) {
     Ref executor;
     const int found = find_executor(self, a[0], executor);
@@ -26,8 +26,8 @@ Ref ask_instance(PyObject* self, const boundary::Args& a, InternedName& operatio
     }
     Ref full = full_instance_name(a[0], a[1]);
     if (!full) return {};
-    if (extra != nullptr) return call_method(executor.get(), operation, {full.get(), extra});
-    return call_method(executor.get(), operation, {full.get()});
+    if (extra != nullptr) return call_method(executor.get(), operation, full.get(), extra);
+    return call_method(executor.get(), operation, full.get());
 }
 
 PyObject* state_update(PyObject* self, const boundary::Args& a) {
@@ -52,10 +52,10 @@ PyObject* get_template_debug_info(PyObject* self, const boundary::Args& a) {
 }
 
 // executor.<operation>(*args) on the executor found by the manager's _get_executor.
-PyObject* ask_template(PyObject* self, PyObject* template_name, InternedName& operation, PyObject* arg = nullptr) {
+PyObject* ask_template(PyObject* self, PyObject* template_name, Interned& operation, PyObject* arg = nullptr) {
     Ref executor = get_executor(self, template_name);
     if (!executor) return nullptr;
-    if (arg != nullptr) return call_method(executor.get(), operation, {arg}).release();
+    if (arg != nullptr) return call_method(executor.get(), operation, arg).release();
     return call_method(executor.get(), operation).release();
 }
 
@@ -81,7 +81,7 @@ PyObject* get_all_performance_summaries(PyObject* self, const boundary::Args&) {
         Ref it = active ? Ref::steal(PyObject_GetIter(active.get())) : Ref();
         if (!it) return nullptr;
         while (Ref name = Ref::steal(PyIter_Next(it.get()))) {
-            Ref summary = call_method(executor, op::score_summary, {name.get()});
+            Ref summary = call_method(executor, op::score_summary, name.get());
             if (!summary || PyDict_SetItem(summaries.get(), name.get(), summary.get()) < 0) return nullptr;
         }
         if (PyErr_Occurred()) return nullptr;

@@ -37,7 +37,7 @@ Ref executors_snapshot(PyObject* manager) {
 }
 
 Ref get_executor(PyObject* manager, PyObject* template_name) {
-    return call_method(manager, op::get_executor, {template_name});
+    return call_method(manager, op::get_executor, template_name);
 }
 
 namespace {
@@ -67,13 +67,27 @@ int same_source(PyObject* existing, PyObject* expected_id, Ref& registered_id) {
     return PyObject_RichCompareBool(registered_id.get(), expected_id, Py_EQ);
 }
 
+Interned executor_class_name{"ZeZuvoRuntimeTemplateExecutor"};
+
+// The executor class as the module namespace holds it at the moment of use,
+// so that patching "brevant.zezuvo_templates.ZeZuvoRuntimeTemplateExecutor"
+// reaches registration.
+Ref executor_class() {
+    PyObject* key = executor_class_name.get();
+    if (key == nullptr) return {};
+    PyObject* space = globals::namespace_dict();
+    PyObject* cls = space != nullptr ? PyDict_GetItemWithError(space, key) : nullptr;
+    if (cls == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+    return Ref::borrow(cls);
+}
+
 // A new executor made by the executor class's factory, always by position.
-Ref make_executor(PyObject* self, InternedName& factory, PyObject* source, PyObject* extra = nullptr) {
+Ref make_executor(PyObject* self, Interned& factory, PyObject* source, PyObject* extra = nullptr) {
     Ref runtime = Manager.get(self, field::zezuvo_runtime);
-    if (!runtime) return {};
-    PyObject* cls = executor::Executor.type_object();
-    if (extra != nullptr) return call_method(cls, factory, {runtime.get(), source, extra});
-    return call_method(cls, factory, {runtime.get(), source});
+    Ref cls = runtime ? executor_class() : Ref();
+    if (!cls) return {};
+    if (extra != nullptr) return call_method(cls.get(), factory, runtime.get(), source, extra);
+    return call_method(cls.get(), factory, runtime.get(), source);
 }
 
 PyObject* getitem(PyObject* self, const boundary::Args& a) {
@@ -101,8 +115,8 @@ PyObject* get_executor_impl(PyObject* self, const boundary::Args& a) {
     return found > 0 ? executor.release() : nullptr;
 }
 
-InternedName dsl_suffix{".dsl"};
-InternedName empty_text{""};
+Interned dsl_suffix{".dsl"};
+Interned empty_text{""};
 
 // The name with every ".dsl" removed.
 Ref without_dsl(PyObject* name) {
@@ -223,7 +237,7 @@ PyObject* remove_template(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     const int found = is_registered(self, name);
     if (found <= 0) return found < 0 ? nullptr : Py_NewRef(Py_False);
-    Ref deactivated = call_method(self, op::deactivate_template, {name});
+    Ref deactivated = call_method(self, op::deactivate_template, name);
     if (!deactivated) return nullptr;
     Ref reg = registry(self);
     if (!reg || PyObject_DelItem(reg.get(), name) < 0) return nullptr;

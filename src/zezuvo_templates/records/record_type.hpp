@@ -57,6 +57,14 @@ public:
         Py_INCREF(value);
         Py_XSETREF(*slot, value);
     }
+    // Writes a field: the slot of an exact instance, setattr for anything else.
+    bool set(PyObject* obj, std::size_t field, PyObject* value) const {
+        if (is_exact(obj)) {
+            put(obj, field, value);
+            return true;
+        }
+        return PyObject_SetAttr(obj, names_[field], value) == 0;
+    }
     PyObject* field_name(std::size_t field) const noexcept { return names_[field]; }
 
 private:
