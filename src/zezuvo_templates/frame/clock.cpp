@@ -32,7 +32,8 @@ bool init() {
 Ref now() {
     Ref dt = globals::get(globals::Name::datetime);
     if (!dt) return {};
-    if (!globals::is_original(globals::Name::datetime, dt.get()) || dt.get() != reinterpret_cast<PyObject*>(datetime_type)) {
+    if (!globals::is_original(globals::Name::datetime, dt.get()) ||
+        dt.get() != reinterpret_cast<PyObject*>(datetime_type)) {
         return Ref::steal(PyObject_CallMethod(dt.get(), "now", nullptr));
     }
     timespec ts{};

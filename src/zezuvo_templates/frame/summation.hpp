@@ -29,11 +29,11 @@ public:
             compensation_ = 0.0;
             return;
         }
-        // Both corrections, then a select: which one applies changes with
-        // the data, and a branch on it would often be mispredicted.
-        const double larger_sum = (sum_ - t) + x;
-        const double larger_term = (x - t) + sum_;
-        compensation_ += std::fabs(sum_) >= std::fabs(x) ? larger_sum : larger_term;
+        if (std::fabs(sum_) >= std::fabs(x)) {
+            compensation_ += (sum_ - t) + x;
+        } else {
+            compensation_ += (x - t) + sum_;
+        }
         sum_ = t;
     }
 
