@@ -31,10 +31,6 @@ EVENTS_PER_INSTANCE = 100
 STORE_EVENTS = 10_000  # events recorded into one store by the state_update rows
 
 
-def cached(factory):
-    return functools.lru_cache(maxsize=None)(factory)
-
-
 def loop(call):
     """A pyperf time function running call() `loops` times."""
 
@@ -77,17 +73,17 @@ def state_update(side, variant):
 # ---- score_summary -----------------------------------------------------------
 
 
-@cached
+@functools.cache
 def stream(n, shuffled):
     return workloads.event_stream(n, shuffled=shuffled)
 
 
-@cached
+@functools.cache
 def summary_executor(n, shuffled):
     return workloads.module_events(stream(n, shuffled))
 
 
-@cached
+@functools.cache
 def summary_events(n, shuffled):
     return workloads.python_events(stream(n, shuffled))
 
@@ -101,22 +97,22 @@ def score_summary(side, n, shuffled):
 # ---- reports -----------------------------------------------------------------
 
 
-@cached
+@functools.cache
 def manager(instances):
     return workloads.module_manager(instances, EVENTS_PER_INSTANCE)
 
 
-@cached
+@functools.cache
 def registry(instances):
     return workloads.python_registry(instances, EVENTS_PER_INSTANCE)
 
 
-@cached
+@functools.cache
 def snapshot(instances):
     return workloads.snapshot_manager(manager(instances))
 
 
-@cached
+@functools.cache
 def python_summaries(instances):
     return baselines.summaries_of(registry(instances)[1])
 
@@ -140,7 +136,7 @@ def report(side, which, instances, from_summaries):
 # ---- templates ---------------------------------------------------------------
 
 
-@cached
+@functools.cache
 def builtin_executor(name):
     return workloads.Executor.from_builtin(ZeZuvoRuntime(), name)
 
