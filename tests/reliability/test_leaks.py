@@ -110,6 +110,11 @@ def world(tmp_path, monkeypatch):
     ex.state_update("mixed", {"profit": 1.0, "win": True, "ts": T0})
     ex.state_update("mixed", {"profit": 1.0, "win": True, "ts": "later"})
 
+    # An executor whose runtime cannot remove and whose loader answers with two values, not three.
+    stuck = Executor.from_string(FailingRuntime(), ENTRY, "leaks")
+    stuck.activate("on", DSL)
+    stuck._dsl_loader = types.SimpleNamespace(load=lambda text, activate: (1, set()))
+
     path = tmp_path / "entry.dsl"
     path.write_text(ENTRY)
     (tmp_path / "folder.dsl").mkdir()
@@ -131,8 +136,18 @@ def world(tmp_path, monkeypatch):
     broken.state_update("gamma", "x", {"profit": 1.0, "win": True, "ts": "later"})
     broken._executors["odd"] = types.SimpleNamespace(get_template_variables=lambda: 1 / 0)
 
-    return types.SimpleNamespace(runtime=runtime, ex=ex, path=path, dir=tmp_path, manager=manager, broken=broken,
+    return types.SimpleNamespace(runtime=runtime, ex=ex, stuck=stuck, path=path, dir=tmp_path, manager=manager, broken=broken,
                                  cache=zt.TemplateCache())
+
+
+class FailingRuntime(ZeZuvoRuntime):
+    def remove(self, pid):
+        raise RuntimeError("cannot remove")
+
+
+class Unprintable:
+    def __str__(self):
+        raise ZeroDivisionError("no text")
 
 
 def record_values(record_type):
@@ -170,10 +185,13 @@ CASES = [
     # -- executor: variables and rendering
     ("get_template_variables", lambda w: w.ex.get_template_variables),
     ("validate_template_args", lambda w: lambda: w.ex.validate_template_args({"symbol": "A"})),
+    ("validate_template_args wrong type", lambda w: fails(TypeError, w.ex.validate_template_args, None)),
     ("populate_template", lambda w: lambda: w.ex.populate_template(ARGS)),
     ("populate_template missing", lambda w: fails(ValueError, w.ex.populate_template, {"symbol": "A"})),
     ("populate_template render error", lambda w: fails(ValueError, w.ex.populate_template,
                                                        {"symbol": jinja2.StrictUndefined(), "level": 1})),
+    ("populate_template other error", lambda w: fails(ZeroDivisionError, w.ex.populate_template,
+                                                      {"symbol": Unprintable(), "level": 1})),
     ("populate_template wrong type", lambda w: fails(TypeError, w.ex.populate_template, [])),
     # -- executor: activation lifecycle
     ("activate and deactivate", lambda w: then(lambda: w.ex.activate("tmp", DSL, True, ARGS),
@@ -183,6 +201,9 @@ CASES = [
                     lambda: (w.ex.create_and_activate("on", dict(ARGS)), w.ex.activate("bare", DSL, False)))),
     ("activate already active", lambda w: fails(ValueError, w.ex.activate, "on", DSL)),
     ("activate unloadable text", lambda w: fails(ValueError, w.ex.activate, "tmp", "not rule text")),
+    ("activate loader answers two values", lambda w: fails(ValueError, w.stuck.activate, "tmp", DSL)),
+    ("deactivate remove fails", lambda w: fails(RuntimeError, w.stuck.deactivate, "on")),
+    ("deactivate_all remove fails", lambda w: fails(RuntimeError, w.stuck.deactivate_all)),
     ("activate wrong count", lambda w: fails(TypeError, w.ex.activate, "tmp")),
     ("activate unexpected keyword", lambda w: fails(TypeError, w.ex.activate, "tmp", DSL, colour=1)),
     ("create_and_activate missing", lambda w: fails(ValueError, w.ex.create_and_activate, "tmp", {})),

@@ -180,8 +180,15 @@ _valid_profits = [0.1, -0.3, 150.0, -25.0, 1e16, 2, True, "12.5", " -1.5 "]
 profits = st.sampled_from([("v", p) for p in _valid_profits] * 2
                           + [("bad", "abc"), ("bad", [1]), ("missing", None), ("missing", ...)])
 wins = st.sampled_from([("v", True), ("v", False)] * 3 + [("bad", 1), ("missing", None), ("missing", ...)])
-# Seconds and microseconds from the model clock; None leaves "ts" out.
-offsets = st.sampled_from([None, None, (0, 0), (-120, 0), (-1, 250000), (30, 0), (-30, 500000)])
+
+
+class Stamp(datetime):
+    """A caller's own date-time type: compared and subtracted as the host does, not by the fast path."""
+
+
+# Seconds and microseconds from the model clock, and the type of the stamp; None leaves "ts" out.
+offsets = st.sampled_from([None, None, (0, 0, datetime), (-120, 0, datetime), (-1, 250000, Stamp), (30, 0, Stamp),
+                           (-30, 500000, datetime), (0, 0, Stamp)])
 # The flag is taken by its truth value.
 enables = st.sampled_from([True, False, 0, "no", None])
 extras = st.sampled_from([{}, {"note": "n"}, {"metadata": {"k": 1}}])
@@ -282,7 +289,9 @@ class ModelMachine(RuleBasedStateMachine):
         if win[1] is not ...:
             data["win"] = win[1]
         if offset is not None:
-            data["ts"] = self.now + timedelta(seconds=offset[0], microseconds=offset[1])
+            seconds, micros, kind = offset
+            moment = self.now + timedelta(seconds=seconds, microseconds=micros)
+            data["ts"] = kind.combine(moment.date(), moment.time())
         if profit[0] == "missing":
             error = "Event data must contain 'profit' field"
         elif win[0] == "missing":
@@ -586,8 +595,10 @@ class ModelMachine(RuleBasedStateMachine):
                 assert [list(m.items()) for m in model.real.score_get(name)] == expected
             for instance in INSTANCE_NAMES:
                 name = f"{template}.{instance}"
-                assert self.manager.get_performance_summary(template, instance) == summary(
-                    name, model.events.get(name, []))
+                events = model.events.get(name, [])
+                assert self.manager.get_performance_summary(template, instance) == summary(name, events)
+                assert [e["ts"] for e in self.manager.get_performance_events(template, instance)] == sorted(
+                    e.ts for e in events)
 
     @invariant()
     def metadata(self):
