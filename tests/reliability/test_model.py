@@ -549,9 +549,12 @@ class ModelMachine(RuleBasedStateMachine):
                 self.record_event(model.events, name, profit, win, offset, {},
                                   lambda data: model.real.state_update(name, data))
 
-    @rule(seconds=st.sampled_from([0, 1, 59]), micros=st.sampled_from([0, 1, 500000]))
-    def tick(self, seconds, micros):
-        self.now += timedelta(seconds=seconds, microseconds=micros)
+    @rule(seconds=st.sampled_from([0, 1, 59]), micros=st.sampled_from([0, 1, 500000]),
+          kind=st.sampled_from([datetime, datetime, Stamp]))
+    def tick(self, seconds, micros, kind):
+        """Moves the clock; with Stamp the clock itself answers with a caller's date-time type."""
+        moment = self.now + timedelta(seconds=seconds, microseconds=micros)
+        self.now = kind.combine(moment.date(), moment.time())
 
     # -- what must hold after every step -----------------------------------------
 
