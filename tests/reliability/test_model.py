@@ -627,9 +627,9 @@ class ModelMachine(RuleBasedStateMachine):
                         instance.parameters or {}, len(instance.dsl_text), len(model.content))
             for instance in INSTANCE_NAMES:
                 name = f"{template}.{instance}"
-                metadata = self.manager.get_template_instance_metadata(template, instance)
-                instance = model.active.get(name)
-                assert metadata == (None if instance is None else self.expected_metadata(model, name, instance))
+                active = model.active.get(name)
+                assert self.manager.get_template_instance_metadata(template, instance) == (
+                    None if active is None else self.expected_metadata(model, name, active))
 
     @invariant()
     def reports(self):
@@ -647,9 +647,8 @@ class ModelMachine(RuleBasedStateMachine):
         usage = {}
         for name in merged:
             usage[part(name)] = usage.get(part(name), 0) + 1
-        counts = list(usage.items())
         most = least = None
-        for pair in counts:
+        for pair in usage.items():
             most = pair if most is None or pair[1] > most[1] else most
             least = pair if least is None or pair[1] < least[1] else least
         assert self.manager.get_template_usage_statistics() == zt.TemplateUsageStatistics(
@@ -680,8 +679,11 @@ class ModelMachine(RuleBasedStateMachine):
             zt.SystemMetrics(neumaier(s.total_profit for _, s in with_data), events, wins_total,
                              wins_total / events if events else 0.0, len(with_data)),
             best, worst, best_template, aggregates, instances)
+        # The picks are the very records of the listing and of the aggregate map.
         if instances:
-            assert analytics.best_instance in analytics.all_performance_data
+            entries = [id(entry) for entry in analytics.all_performance_data]
+            assert id(analytics.best_instance) in entries and id(analytics.worst_instance) in entries
+            assert analytics.best_template[1] is analytics.template_performance[analytics.best_template[0]]
 
     @invariant()
     def export_and_validation(self):
