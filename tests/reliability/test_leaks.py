@@ -2,8 +2,8 @@
 
 Each case is one public operation on its success or on a failure path (or an activation paired
 with the deactivation that undoes it, so that the state itself stays the same size).  Run ten
-thousand times after a short warm-up, it must leave both the interpreter's count of allocated
-blocks and the process's resident memory where they were.  The manager's own operations are
+thousand times after a short warm-up, it must leave the interpreter's count of allocated blocks,
+the process's resident memory and the C allocator's bytes in use where they were.  The manager's own operations are
 covered for reference counts in tests/manager; here the executor, the records, the argument
 builders, the compile cache and the reports are.
 """
@@ -95,6 +95,16 @@ def then(*calls):
     return call
 
 
+class FailingRuntime(ZeZuvoRuntime):
+    def remove(self, pid):
+        raise RuntimeError("cannot remove")
+
+
+class Unprintable:
+    def __str__(self):
+        raise ZeroDivisionError("no text")
+
+
 @pytest.fixture
 def world(tmp_path, monkeypatch):
     """Small objects the cases work on: an executor with an active instance and events (one
@@ -136,18 +146,8 @@ def world(tmp_path, monkeypatch):
     broken.state_update("gamma", "x", {"profit": 1.0, "win": True, "ts": "later"})
     broken._executors["odd"] = types.SimpleNamespace(get_template_variables=lambda: 1 / 0)
 
-    return types.SimpleNamespace(runtime=runtime, ex=ex, stuck=stuck, path=path, dir=tmp_path, manager=manager, broken=broken,
-                                 cache=zt.TemplateCache())
-
-
-class FailingRuntime(ZeZuvoRuntime):
-    def remove(self, pid):
-        raise RuntimeError("cannot remove")
-
-
-class Unprintable:
-    def __str__(self):
-        raise ZeroDivisionError("no text")
+    return types.SimpleNamespace(runtime=runtime, ex=ex, stuck=stuck, path=path, dir=tmp_path, manager=manager,
+                                 broken=broken, cache=zt.TemplateCache())
 
 
 def record_values(record_type):

@@ -66,7 +66,8 @@ BUILTINS = {
         {"buy_condition": "x > 1", "action_buy": "buy X 1 MKT", "sell_condition": "x < 1", "action_sell": "say s"},
     ),
     "breakout_monitor.dsl": Text(
-        frozenset({"symbol", "high_level", "qty", "low_level"}), {"symbol": "ES", "high_level": 10, "low_level": 5, "qty": 1}
+        frozenset({"symbol", "high_level", "qty", "low_level"}),
+        {"symbol": "ES", "high_level": 10, "low_level": 5, "qty": 1},
     ),
     "mean_reversion.dsl": Text(
         frozenset({"symbol", "timeframe", "rsi_low", "qty", "rsi_high"}),
@@ -432,7 +433,9 @@ class ModelMachine(RuleBasedStateMachine):
           dsl_text=st.sampled_from(DSL_TEXTS), enable=enables)
     def activate_from_populated_dsl(self, pick, instance, dsl_text, enable):
         template = self.pick(pick)
-        call = lambda: self.manager.activate_from_populated_dsl(template, instance, dsl_text, enable=enable)  # noqa: E731
+        def call():
+            return self.manager.activate_from_populated_dsl(template, instance, dsl_text, enable=enable)
+
         name = f"{template}.{instance}"
         if template not in self.registry:
             with raises(ValueError, prefix=f"Template '{template}' not found. You must explicitly create it first"):
@@ -457,7 +460,9 @@ class ModelMachine(RuleBasedStateMachine):
         options = [None, {}] + [args for args, _ in model.text.arguments()]
         parameters = options[choice % len(options)]
         parameters = None if parameters is None else dict(parameters)
-        call = lambda: model.real.activate(name, dsl_text, enable, parameters)  # noqa: E731
+        def call():
+            return model.real.activate(name, dsl_text, enable, parameters)
+
         if name in model.active:
             with raises(ValueError, f"Template '{name}' is already active"):
                 call()
@@ -525,7 +530,9 @@ class ModelMachine(RuleBasedStateMachine):
           win=wins, offset=offsets, extra=extras)
     def state_update(self, pick, instance, profit, win, offset, extra):
         template = self.pick(pick)
-        call = lambda data: self.manager.state_update(template, instance, data)  # noqa: E731
+        def call(data):
+            return self.manager.state_update(template, instance, data)
+
         if template not in self.registry:
             with raises(ValueError, f"Template '{template}' not found"):
                 call({"profit": 1.0, "win": True})
@@ -539,7 +546,8 @@ class ModelMachine(RuleBasedStateMachine):
         if template not in self.registry:
             return
         model = self.executor(template)
-        self.record_event(model.events, name, profit, win, offset, extra, lambda data: model.real.state_update(name, data))
+        self.record_event(model.events, name, profit, win, offset, extra,
+                          lambda data: model.real.state_update(name, data))
 
     @rule(profit=profits, win=wins, offset=offsets)
     def same_event_everywhere(self, profit, win, offset):
