@@ -127,6 +127,28 @@ def test_runtime_failing_while_loading_records_nothing(manager, runtime, activat
     assert manager.list_active_for_template("a") == ["a.x", "a.y", "a.w"]
 
 
+class LoaderFailingToStart(ZeZuvoDSLLoader):
+    def __init__(self):
+        raise Injected("loader")
+
+
+class LoaderRefusingTheRuntime(ZeZuvoDSLLoader):
+    def __setattr__(self, name, value):
+        raise Injected("zezuvoRuntime")
+
+
+@pytest.mark.parametrize("loader", [LoaderFailingToStart, LoaderRefusingTheRuntime])
+@pytest.mark.parametrize("register", ["from_builtin", "from_string"])
+def test_loader_failing_while_an_executor_is_made(manager, loader, register):
+    before = state(manager)
+    with mock.patch.object(zt, "ZeZuvoDSLLoader", loader), pytest.raises(Injected):
+        if register == "from_builtin":
+            manager.from_builtin("simple_flipper.dsl")
+        else:
+            manager.from_string("{{ q }}", "c")
+    assert state(manager) == before  # nothing registered, nothing compiled
+
+
 def raising_midway(result):
     yield from result
     raise Injected("after three values")
