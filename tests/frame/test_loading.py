@@ -102,28 +102,44 @@ def test_load_without_jinja2_fails_then_a_later_load_starts_afresh():
     assert result.stdout.splitlines() == ["failed: jinja2", "loaded: 5 type"]
 
 
-def test_load_in_second_interpreter_is_refused():
-    # The interpreter must share the main GIL so that the import reaches the
-    # module's own create step (an own-GIL interpreter refuses it earlier).
-    result = run_python("""
-        import sys
-        import brevant.zezuvo_templates
-        try:
-            import _interpreters as interpreters
-            interp = interpreters.create("legacy")
-        except ImportError:
-            try:
-                import _xxsubinterpreters as interpreters
-            except ImportError:
-                print("skip")
-                raise SystemExit
-            interp = interpreters.create(isolated=False) if sys.version_info >= (3, 12) else interpreters.create()
-        try:
-            failure = interpreters.run_string(interp, "import brevant.zezuvo_templates")
-        except Exception as exc:
-            failure = exc
-        print(getattr(failure, "formatted", None) or getattr(failure, "msg", None) or failure or "loaded")
-    """)
+# Makes `interp`, an interpreter that shares the main GIL, so that an import
+# there reaches the module's own create step (an own-GIL interpreter refuses
+# it earlier); prints "skip" and exits when this Python cannot make one.
+MAKE_INTERPRETER = """
+import sys
+try:
+    import _interpreters as interpreters
+    interp = interpreters.create("legacy")
+except ImportError:
+    try:
+        import _xxsubinterpreters as interpreters
+    except ImportError:
+        print("skip")
+        raise SystemExit
+    interp = interpreters.create(isolated=False) if sys.version_info >= (3, 12) else interpreters.create()
+"""
+
+
+def report_failure(run):
+    return f"""
+try:
+    failure = {run}
+except Exception as exc:
+    failure = exc
+print(getattr(failure, "formatted", None) or getattr(failure, "msg", None) or failure or "loaded")
+"""
+
+
+@pytest.mark.parametrize("scenario", [
+    # loaded here first, then imported in another interpreter
+    "import brevant.zezuvo_templates\n" + MAKE_INTERPRETER
+    + report_failure('interpreters.run_string(interp, "import brevant.zezuvo_templates")'),
+    # loaded in another interpreter that has gone since, then imported here
+    MAKE_INTERPRETER + 'interpreters.run_string(interp, "import brevant.zezuvo_templates")\n'
+    + "interpreters.destroy(interp)\n" + report_failure("__import__('brevant.zezuvo_templates')"),
+], ids=["second interpreter", "first interpreter gone"])
+def test_load_in_another_interpreter_is_refused(scenario):
+    result = run_python(scenario)
     assert result.returncode == 0, result.stderr
     if result.stdout.strip() == "skip":
         pytest.skip("this Python cannot create a second interpreter from Python code")

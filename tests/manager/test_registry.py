@@ -3,6 +3,7 @@
 import hashlib
 import re
 from pathlib import Path
+from unittest import mock
 
 import pytest
 
@@ -144,6 +145,20 @@ def test_string_registration_passes_its_own_source_id(manager, spy):
     made = spy("from_string")
     manager.from_string(RULES, "t")
     assert made == [((RULES, string_id(RULES)), {})]
+
+
+@pytest.mark.parametrize("register, name, factory, args", [
+    (lambda m: m.from_builtin("algo_flipper.dsl"), "algo_flipper", "from_builtin", ("algo_flipper.dsl",)),
+    (lambda m: m.from_file("/no/such/strategy.dsl"), "strategy", "from_file", ("/no/such/strategy.dsl",)),
+    (lambda m: m.from_string(RULES, "t"), "t", "from_string", (RULES, string_id(RULES))),
+])
+def test_registration_finds_the_executor_class_by_its_module_name(manager, runtime, register, name, factory, args):
+    with mock.patch("brevant.zezuvo_templates.ZeZuvoRuntimeTemplateExecutor") as cls:
+        executor = register(manager)
+    made = getattr(cls, factory)
+    made.assert_called_once_with(runtime, *args)
+    assert executor is made.return_value
+    assert manager._executors == {name: executor}
 
 
 @pytest.mark.parametrize("register, error, message", [

@@ -1,3 +1,5 @@
+import dataclasses
+
 import pytest
 
 import brevant.zezuvo_templates as zt
@@ -15,6 +17,16 @@ def test_no_performance_data(manager, activate, with_idle_instance):
         template_performance={},
         all_performance_data=[],
     )
+    # Without data every figure is the integer 0, the profit total and win rate included.
+    assert [type(v) for v in dataclasses.astuple(analytics.system_metrics)] == [int] * 5
+
+
+def test_system_metrics_types_with_data(manager, activate, trade):
+    activate("algo", "a")
+    trade("algo", "a", 0.0, wins=[False])
+    metrics = manager.get_performance_analytics().system_metrics
+    assert [type(v) for v in dataclasses.astuple(metrics)] == [float, int, int, float, int]
+    assert (metrics.total_profit, metrics.system_win_rate) == (0.0, 0.0)
 
 
 def test_instances_without_events_take_no_part(manager, activate, trade):

@@ -16,6 +16,19 @@ def test_empty_manager(manager):
     assert dt.datetime.fromisoformat(report.report_generated_at)
 
 
+@pytest.mark.parametrize("profits, total", [
+    ((), 0),  # a sum over no summary is the integer 0
+    ((0.0,), 0.0),
+    ((2.5, -1.0), 1.5),
+])
+def test_total_system_profit_type(manager, activate, trade, profits, total):
+    activate("algo", "a")
+    trade("algo", "a", *profits)
+    report = manager.get_system_health_report()
+    assert (type(report.total_system_profit), report.total_system_profit) == (type(total), total)
+    assert type(report.total_system_events) is int
+
+
 def test_counts_and_names(manager, activate, trade):
     activate("algo", "a", "b", "mnq.fast")
     activate("idle")

@@ -9,6 +9,7 @@ def test_no_active_instances(manager, activate):
     assert stats.template_usage_counts == {}
     assert stats.most_used_template is None and stats.least_used_template is None
     assert stats.avg_instances_per_template == 0
+    assert type(stats.avg_instances_per_template) is int
     assert stats.unused_templates == ["algo", "breakout"]
 
 
@@ -36,6 +37,7 @@ def test_single_used_template_is_most_and_least(manager, activate):
     stats = manager.get_template_usage_statistics()
     assert stats.most_used_template == stats.least_used_template == ("algo", 2)
     assert stats.avg_instances_per_template == 2.0
+    assert type(stats.avg_instances_per_template) is float
 
 
 @pytest.mark.parametrize(

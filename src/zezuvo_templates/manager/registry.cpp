@@ -67,13 +67,27 @@ int same_source(PyObject* existing, PyObject* expected_id, Ref& registered_id) {
     return PyObject_RichCompareBool(registered_id.get(), expected_id, Py_EQ);
 }
 
+Interned executor_class_name{"ZeZuvoRuntimeTemplateExecutor"};
+
+// The executor class as the module namespace holds it at the moment of use,
+// so that patching "brevant.zezuvo_templates.ZeZuvoRuntimeTemplateExecutor"
+// reaches registration.
+Ref executor_class() {
+    PyObject* key = executor_class_name.get();
+    if (key == nullptr) return {};
+    PyObject* space = globals::namespace_dict();
+    PyObject* cls = space != nullptr ? PyDict_GetItemWithError(space, key) : nullptr;
+    if (cls == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+    return Ref::borrow(cls);
+}
+
 // A new executor made by the executor class's factory, always by position.
 Ref make_executor(PyObject* self, Interned& factory, PyObject* source, PyObject* extra = nullptr) {
     Ref runtime = Manager.get(self, field::zezuvo_runtime);
-    if (!runtime) return {};
-    PyObject* cls = executor::Executor.type_object();
-    if (extra != nullptr) return call_method(cls, factory, runtime.get(), source, extra);
-    return call_method(cls, factory, runtime.get(), source);
+    Ref cls = runtime ? executor_class() : Ref();
+    if (!cls) return {};
+    if (extra != nullptr) return call_method(cls.get(), factory, runtime.get(), source, extra);
+    return call_method(cls.get(), factory, runtime.get(), source);
 }
 
 PyObject* getitem(PyObject* self, const boundary::Args& a) {

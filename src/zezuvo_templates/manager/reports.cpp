@@ -116,6 +116,10 @@ private:
 Ref new_float(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
 Ref new_int(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
 
+// A profit total; the integer 0 when nothing was summed, as a sum over
+// nothing is.
+Ref profit_total(const NeumaierSum& sum, bool any) { return any ? new_float(sum.result()) : new_int(0); }
+
 // Descending by profit; NaN sorts last so the order stays a strict weak one.
 bool higher_profit(double a, double b) {
     if (std::isnan(a)) return false;
@@ -144,6 +148,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
     };
     std::vector<Performer> performers;
     NeumaierSum profit;
+    bool any_summary = false;
     IntTotal events;
     for (std::size_t i = 0; i < instances.size(); ++i) {
         const Item& item = instances[i];
@@ -153,6 +158,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
         Ref summary = records::TemplateMetadata.get(item.value.get(), md::performance_summary);
         if (!summary) return nullptr;
         if (summary.get() == Py_None) continue;
+        any_summary = true;
         std::array<Ref, 2> s;  // total_events, total_profit
         if (!read_fields(records::PerformanceSummary, summary.get(), {ps::total_events, ps::total_profit}, s.data())) {
             return nullptr;
@@ -183,7 +189,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
     Ref total_active = new_int(static_cast<Py_ssize_t>(instances.size()));
     Ref with_instances = new_int(PySet_GET_SIZE(parts.get()));
     Ref with_performance = new_int(static_cast<Py_ssize_t>(performers.size()));
-    Ref total_profit = new_float(profit.result());
+    Ref total_profit = profit_total(profit, any_summary);
     Ref total_events = events.result();
     return records::SystemHealthReport
         .make({total_templates.get(), total_active.get(), with_instances.get(), with_performance.get(),
@@ -295,7 +301,7 @@ PyObject* get_template_usage_statistics(PyObject* self, const boundary::Args&) {
 
     Ref most = Ref::borrow(Py_None);
     Ref least = Ref::borrow(Py_None);
-    double average = 0.0;
+    Ref avg = new_int(0);  // no template in use
     const Py_ssize_t used = PyDict_GET_SIZE(usage.get());
     if (used > 0) {
         PyObject *key = nullptr, *value = nullptr, *most_key = nullptr, *most_value = nullptr,
@@ -313,7 +319,7 @@ PyObject* get_template_usage_statistics(PyObject* self, const boundary::Args&) {
         most = Ref::steal(PyTuple_Pack(2, most_key, most_value));
         least = Ref::steal(PyTuple_Pack(2, least_key, least_value));
         if (!most || !least) return nullptr;
-        average = static_cast<double>(total_instances) / static_cast<double>(used);
+        avg = new_float(static_cast<double>(total_instances) / static_cast<double>(used));
     }
 
     Ref unused = Ref::steal(PyList_New(0));
@@ -325,7 +331,7 @@ PyObject* get_template_usage_statistics(PyObject* self, const boundary::Args&) {
     }
     Ref total = new_int(total_instances);
     Ref templates = new_int(PyList_GET_SIZE(template_names.get()));
-    Ref avg = new_float(average);
+    if (!avg) return nullptr;
     return records::TemplateUsageStatistics
         .make({total.get(), templates.get(), usage.get(), most.get(), least.get(), avg.get(), unused.get()})
         .release();
@@ -507,8 +513,8 @@ PyObject* get_performance_analytics(PyObject* self, const boundary::Args&) {
     if (!total_events || !total_wins) return nullptr;
     const int any_events = is_positive(total_events.get());
     if (any_events < 0) return nullptr;
-    Ref win_rate = any_events ? Ref::steal(PyNumber_TrueDivide(total_wins.get(), total_events.get())) : new_float(0.0);
-    Ref total_profit = new_float(system_profit.result());
+    Ref win_rate = any_events ? Ref::steal(PyNumber_TrueDivide(total_wins.get(), total_events.get())) : new_int(0);
+    Ref total_profit = profit_total(system_profit, !profits.empty());
     Ref with_data = new_int(PyList_GET_SIZE(all.get()));
     if (!win_rate || !total_profit || !with_data) return nullptr;
     Ref metrics = records::SystemMetrics.make(
