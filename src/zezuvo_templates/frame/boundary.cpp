@@ -34,10 +34,10 @@ PyObject* default_value(const Param& p) {
     return nullptr;
 }
 
-bool has_number_slot(PyObject* v, bool allow_int_slots) {
+// What float() converts: __float__ or __index__ (__int__ alone is no floating-point number).
+bool converts_to_float(PyObject* v) {
     PyNumberMethods* nb = Py_TYPE(v)->tp_as_number;
-    if (nb == nullptr) return false;
-    return nb->nb_float != nullptr || (allow_int_slots && (nb->nb_int != nullptr || nb->nb_index != nullptr));
+    return nb != nullptr && (nb->nb_float != nullptr || nb->nb_index != nullptr);
 }
 
 // Integer conversion: exact int kept, other numbers truncated toward zero.
@@ -62,7 +62,7 @@ Ref to_float(PyObject* v, const Param& p) {
         if (d == -1.0 && PyErr_Occurred()) return {};
         return Ref::steal(PyFloat_FromDouble(d));
     }
-    if (PyFloat_Check(v) || has_number_slot(v, true)) return Ref::steal(PyNumber_Float(v));
+    if (PyFloat_Check(v) || converts_to_float(v)) return Ref::steal(PyNumber_Float(v));
     raise_incorrect_type(p.name, "float", v);
     return {};
 }
