@@ -17,7 +17,7 @@ import sys
 import pyperf
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_PYPERF = ["--processes", "8", "--values", "3", "--warmups", "1"]
+DEFAULT_PYPERF = ["--processes", "16", "--values", "3", "--warmups", "1"]
 
 # operation (or its prefix), size (None: every size) -> (ratio limit: module time / baseline time, text)
 TARGETS = [
