@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "frame/globals.hpp"
+#include "frame/python.hpp"
 
 namespace zz::clock {
 namespace {
@@ -20,6 +21,11 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
 
 constexpr std::int64_t kExactDoubleLimit = std::int64_t{1} << 53;
 
+Interned kNow{"now"};
+Interned kTime{"time"};
+Interned kIsoformat{"isoformat"};
+Interned kTotalSeconds{"total_seconds"};
+
 }  // namespace
 
 bool init() {
@@ -34,7 +40,7 @@ Ref now() {
     if (!dt) return {};
     if (!globals::is_original(globals::Name::datetime, dt.get()) ||
         dt.get() != reinterpret_cast<PyObject*>(datetime_type)) {
-        return Ref::steal(PyObject_CallMethod(dt.get(), "now", nullptr));
+        return call_method(dt.get(), kNow);
     }
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -51,7 +57,7 @@ Ref now() {
 Ref epoch_now() {
     Ref time_module = globals::get(globals::Name::time);
     if (!time_module) return {};
-    return Ref::steal(PyObject_CallMethod(time_module.get(), "time", nullptr));
+    return call_method(time_module.get(), kTime);
 }
 
 std::int64_t micros(PyObject* dt) {
@@ -64,7 +70,7 @@ std::int64_t micros(PyObject* dt) {
 }
 
 Ref iso_format(PyObject* dt) {
-    if (!is_plain(dt)) return Ref::steal(PyObject_CallMethod(dt, "isoformat", nullptr));
+    if (!is_plain(dt)) return call_method(dt, kIsoformat);
     char text[40];
     int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", PyDateTime_GET_YEAR(dt),
                           PyDateTime_GET_MONTH(dt), PyDateTime_GET_DAY(dt), PyDateTime_DATE_GET_HOUR(dt),
@@ -84,7 +90,7 @@ Ref seconds_between(PyObject* start, PyObject* end) {
     }
     Ref delta = Ref::steal(PyNumber_Subtract(end, start));
     if (!delta) return {};
-    return Ref::steal(PyObject_CallMethod(delta.get(), "total_seconds", nullptr));
+    return call_method(delta.get(), kTotalSeconds);
 }
 
 }  // namespace zz::clock
