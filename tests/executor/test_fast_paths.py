@@ -181,3 +181,100 @@ def test_metadata_is_read_after_a_patched_clock_ran(executor):
         executor.state_update("n", data)
     (event,) = executor._performance_events["n"]
     assert (event.timestamp, event.profit, event.metadata) == (T0, 1.0, {"late": 1})
+
+
+ENTRY = 'entry_{{ symbol }} = "if price > {{ level }}: buy"\n'
+Executor = zt.ZeZuvoRuntimeTemplateExecutor
+
+
+@pytest.fixture
+def manager(runtime):
+    """A manager with two active instances of one template, each with one event."""
+    manager = zt.ZeZuvoMultiTemplateManager(runtime)
+    manager.from_string(ENTRY, "t")
+    for n, instance in enumerate(["a", "b"]):
+        manager.activate("t", instance, {"symbol": f"S{n}", "level": n})
+        manager.state_update("t", instance, {"profit": 1.0 + n, "win": True, "ts": T0})
+    return manager
+
+
+def spying(cls, name, calls):
+    """Patches cls.<name> with a wrapper that records the receiver's type and the arguments."""
+    original = getattr(cls, name)
+
+    def wrapper(self, *args):
+        calls.append((type(self), args))
+        return original(self, *args)
+
+    return mock.patch.object(cls, name, wrapper)
+
+
+OPERATIONS_CALLED_PER_INSTANCE = [
+    ("get_comprehensive_metadata", ("t.a",)),
+    ("score_summary", ("t.a",)),
+    ("validate_template_args", ({"symbol": "S0", "level": 0},)),
+]
+REPORTS = [
+    lambda m: m.get_all_active_templates_comprehensive(),
+    lambda m: m.get_system_health_report(),
+    lambda m: m.get_performance_analytics(),
+]
+
+
+@pytest.mark.parametrize("report", REPORTS)
+@pytest.mark.parametrize(("operation", "first_args"), OPERATIONS_CALLED_PER_INSTANCE)
+def test_patched_class_attributes_are_called_per_instance(manager, report, operation, first_args):
+    calls = []
+    with spying(Executor, operation, calls):
+        report(manager)
+    assert len(calls) == 2
+    assert calls[0] == (Executor, first_args)
+    calls.clear()
+    report(manager)  # unpatched again: the original method, nothing recorded
+    assert calls == []
+
+
+@pytest.mark.parametrize("report", REPORTS)
+def test_patched_all_active_metadata_is_called_per_executor(manager, report):
+    calls = []
+    with spying(Executor, "get_all_active_metadata", calls):
+        report(manager)
+    assert calls == [(Executor, ())]
+
+
+@pytest.mark.parametrize(("operation", "first_args"), OPERATIONS_CALLED_PER_INSTANCE)
+def test_patched_operations_are_called_from_get_all_active_metadata(manager, operation, first_args):
+    executor = manager._executors["t"]
+    calls = []
+    with spying(Executor, operation, calls):
+        executor.get_all_active_metadata()
+    assert [args for _, args in calls[:1]] == [first_args] and len(calls) == 2
+
+
+def test_a_subclass_override_is_called(manager):
+    executor = manager._executors["t"]
+    seen = []
+
+    class Sub(Executor):
+        def score_summary(self, name):
+            seen.append(name)
+            return "summary of " + name
+
+        def validate_template_args(self, args):
+            seen.append(tuple(args))
+            return (False, ["x"])
+
+    sub = Sub.from_string(manager.zezuvo_runtime, ENTRY)
+    sub._active_templates.update(executor._active_templates)
+    sub._performance_events.update(executor._performance_events)
+    report = sub.get_all_active_metadata()
+    assert seen == ["t.a", ("symbol", "level"), "t.b", ("symbol", "level")]
+    assert [(m.performance_summary, m.validation_status) for m in report.values()] == [
+        ("summary of t.a", "invalid"), ("summary of t.b", "invalid")]
+
+
+def test_a_deleted_class_attribute_is_not_called(executor):
+    executor._active_templates["n"] = None  # not consulted: list_active is gone first
+    with mock.patch.object(Executor, "list_active", None):
+        with pytest.raises(TypeError, match="'NoneType' object is not callable"):
+            executor.get_all_active_metadata()

@@ -14,10 +14,11 @@ using boundary::Param;
 namespace at = records::active_template;
 namespace md = records::template_metadata;
 
-Interned kScoreSummary{"score_summary"};
-Interned kValidateTemplateArgs{"validate_template_args"};
-Interned kGetComprehensiveMetadata{"get_comprehensive_metadata"};
-Interned kListActive{"list_active"};
+// Called once per instance: straight into our own methods unless overridden.
+boundary::OwnMethod score_summary_of{"score_summary"};
+boundary::OwnMethod validate_template_args_of{"validate_template_args"};
+boundary::OwnMethod comprehensive_metadata_of{"get_comprehensive_metadata"};
+boundary::OwnMethod list_active_of{"list_active"};
 Interned kValid{"valid"};
 Interned kInvalid{"invalid"};
 
@@ -58,7 +59,7 @@ Ref validation_status(PyObject* self, PyObject* record) {
     Ref parameters = field_of(record, at::template_parameters);
     const int given = parameters ? PyObject_IsTrue(parameters.get()) : -1;
     if (given <= 0) return given < 0 ? Ref() : Ref::borrow(kValid.get());
-    Ref result = call_method(self, kValidateTemplateArgs, parameters.get());
+    Ref result = validate_template_args_of(self, parameters.get());
     Ref pair[2];
     if (!result || !unpack(result.get(), pair)) return {};
     const int valid = PyObject_IsTrue(pair[0].get());
@@ -74,7 +75,7 @@ PyObject* get_comprehensive_metadata(PyObject* self, const boundary::Args& a) {
     if (!events && PyErr_Occurred()) return nullptr;
     const int has_events = events ? PyObject_IsTrue(events.get()) : 0;
     if (has_events < 0) return nullptr;
-    Ref summary = has_events ? call_method(self, kScoreSummary, name) : Ref::borrow(Py_None);
+    Ref summary = has_events ? score_summary_of(self, name) : Ref::borrow(Py_None);
     if (!summary) return nullptr;
     Ref status = validation_status(self, record.get());
     if (!status) return nullptr;
@@ -107,12 +108,12 @@ PyObject* get_comprehensive_metadata(PyObject* self, const boundary::Args& a) {
 }
 
 PyObject* get_all_active_metadata(PyObject* self, const boundary::Args&) {
-    Ref names = call_method(self, kListActive);
+    Ref names = list_active_of(self);
     Ref iterator = names ? Ref::steal(PyObject_GetIter(names.get())) : Ref();
     Ref result = iterator ? new_dict() : Ref();
     if (!result) return nullptr;
     while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref metadata = call_method(self, kGetComprehensiveMetadata, name.get());
+        Ref metadata = comprehensive_metadata_of(self, name.get());
         if (!metadata || PyDict_SetItem(result.get(), name.get(), metadata.get()) < 0) return nullptr;
     }
     return PyErr_Occurred() ? nullptr : result.release();
@@ -122,7 +123,7 @@ PyObject* get_template_debug_info(PyObject* self, const boundary::Args& a) {
     PyObject* name = a[0];
     Ref record = active_record(self, name);
     if (!record) return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None);
-    Ref metadata = call_method(self, kGetComprehensiveMetadata, name);
+    Ref metadata = comprehensive_metadata_of(self, name);
     Ref status = metadata ? records::TemplateMetadata.get(metadata.get(), md::validation_status) : Ref();
     Ref activated_at = status ? field_of(record.get(), at::activated_at) : Ref();
     Ref activated_text = activated_at ? clock::iso_format(activated_at.get()) : Ref();

@@ -1,7 +1,9 @@
 #include "frame/boundary.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace zz::boundary {
 namespace {
@@ -139,6 +141,16 @@ std::string text_signature(const Method& m) {
     return s + ")\n--\n\n" + m.doc;
 }
 
+// What attach() put into a class, for OwnMethod's identity test.  The
+// descriptors are kept for the life of the process, like the classes.
+struct Attached {
+    PyTypeObject* cls;
+    PyObject* name;
+    PyObject* descr;
+    OwnMethod::Entry entry;
+};
+std::vector<Attached> attached;
+
 PyMethodDef* make_def(const Binding& b) {
     // Descriptors keep pointers to their PyMethodDef and docstring: both live
     // for the life of the process, like the module itself.
@@ -213,11 +225,30 @@ bool attach(PyTypeObject* cls, std::span<const Binding> methods) {
         PyMethodDef* def = make_def(b);
         Ref descr = Ref::steal(b.method->receiver == Receiver::Class ? PyDescr_NewClassMethod(cls, def)
                                                                     : PyDescr_NewMethod(cls, def));
-        if (!descr || PyObject_SetAttrString(reinterpret_cast<PyObject*>(cls), def->ml_name, descr.get()) < 0) {
-            return false;
-        }
+        Ref name = descr ? Ref::steal(PyUnicode_InternFromString(def->ml_name)) : Ref();
+        if (!name || PyObject_SetAttr(reinterpret_cast<PyObject*>(cls), name.get(), descr.get()) < 0) return false;
+        if (b.method->receiver == Receiver::Self) attached.push_back({cls, name.release(), descr.release(), b.entry});
     }
     return true;
+}
+
+OwnMethod::Entry OwnMethod::direct(PyObject* receiver) {
+    PyTypeObject* cls = Py_TYPE(receiver);
+    PyObject* name = name_.get();
+    if (name == nullptr) {
+        PyErr_Clear();  // the Python-level call reports it again
+        return nullptr;
+    }
+    if (cls != cls_) {
+        const auto it = std::find_if(attached.begin(), attached.end(),
+                                     [&](const Attached& a) { return a.cls == cls && a.name == name; });
+        if (it == attached.end()) return nullptr;
+        cls_ = cls;
+        descr_ = it->descr;
+        entry_ = it->entry;
+    }
+    // A str key cannot make the lookup fail; a missing name is simply not ours.
+    return PyDict_GetItemWithError(cls->tp_dict, name) == descr_ ? entry_ : nullptr;
 }
 
 Ref make_function(const Binding& b, PyObject* module_name) {

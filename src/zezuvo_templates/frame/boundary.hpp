@@ -12,6 +12,7 @@
 #include <array>
 #include <span>
 
+#include "frame/python.hpp"
 #include "ref.hpp"
 
 namespace zz::boundary {
@@ -90,6 +91,37 @@ constexpr Binding bind() {
 // Attaches methods (Receiver::Self) and class methods (Receiver::Class) to a
 // finished class as real descriptors, with text signatures for inspect.
 bool attach(PyTypeObject* cls, std::span<const Binding> methods);
+
+// receiver.<name>(args...) for an instance method of our own classes.  While
+// the receiver's type is exactly the class the method was attached to and
+// that class's dictionary still holds the very descriptor attach() made, the
+// entry point is called directly (the same parsing, without the attribute
+// lookup and bound call); a subclass, a patched or deleted class attribute or
+// a foreign receiver takes the Python-level call.
+class OwnMethod {
+public:
+    using Entry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+    explicit constexpr OwnMethod(const char* name) : name_(name) {}
+
+    template <typename... A>
+    Ref operator()(PyObject* receiver, A... args) {
+        if (Entry entry = direct(receiver)) {
+            PyObject* const stack[] = {args..., nullptr};
+            return Ref::steal(entry(receiver, stack, sizeof...(A), nullptr));
+        }
+        return call_method(receiver, name_, args...);
+    }
+
+private:
+    Entry direct(PyObject* receiver);
+
+    Interned name_;
+    // The attachment last matched: the class, its descriptor and entry.
+    PyTypeObject* cls_ = nullptr;
+    PyObject* descr_ = nullptr;
+    Entry entry_ = nullptr;
+};
 
 // A module-level function (Receiver::None) whose __module__ is the module's name.
 Ref make_function(const Binding& b, PyObject* module_name);

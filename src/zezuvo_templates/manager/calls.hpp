@@ -27,7 +27,6 @@ inline Interned populate_template{"populate_template"};
 inline Interned state_update{"state_update"};
 inline Interned score_get{"score_get"};
 inline Interned score_summary{"score_summary"};
-inline Interned get_all_active_metadata{"get_all_active_metadata"};
 inline Interned get_comprehensive_metadata{"get_comprehensive_metadata"};
 inline Interned get_template_debug_info{"get_template_debug_info"};
 inline Interned clear{"clear"};

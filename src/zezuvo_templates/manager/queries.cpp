@@ -89,12 +89,14 @@ PyObject* get_all_performance_summaries(PyObject* self, const boundary::Args&) {
     return summaries.release();
 }
 
+boundary::OwnMethod all_active_metadata_of{"get_all_active_metadata"};
+
 PyObject* get_all_active_templates_comprehensive(PyObject* self, const boundary::Args&) {
     Ref executors = executors_snapshot(self);
     Ref metadata = executors ? Ref::steal(PyDict_New()) : Ref();
     if (!metadata) return nullptr;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(executors.get()); ++i) {
-        Ref part = call_method(PyList_GET_ITEM(executors.get(), i), op::get_all_active_metadata);
+        Ref part = all_active_metadata_of(PyList_GET_ITEM(executors.get(), i));
         if (!part || PyDict_Update(metadata.get(), part.get()) < 0) return nullptr;
     }
     return metadata.release();
