@@ -278,3 +278,17 @@ def test_a_deleted_class_attribute_is_not_called(executor):
     with mock.patch.object(Executor, "list_active", None):
         with pytest.raises(TypeError, match="'NoneType' object is not callable"):
             executor.get_all_active_metadata()
+
+
+def test_unpatched_clock_stays_right_across_a_second_boundary(executor):
+    """Recorded timestamps lie between the host's readings before and after, also when the second changes."""
+    start = datetime.now()
+    seconds_seen = set()
+    while len(seconds_seen) < 2 and datetime.now() - start < timedelta(seconds=3):
+        before = datetime.now()
+        executor.state_update("n", {"profit": 1.0, "win": True})
+        after = datetime.now()
+        stamp = executor._performance_events["n"][-1].timestamp
+        assert before <= stamp <= after
+        seconds_seen.add(stamp.replace(microsecond=0))
+    assert len(seconds_seen) == 2

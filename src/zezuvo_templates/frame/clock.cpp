@@ -44,10 +44,17 @@ Ref now() {
     }
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    if (localtime_r(&ts.tv_sec, &local) == nullptr) {
-        PyErr_SetFromErrno(PyExc_OSError);
-        return {};
+    // Reports read the clock once per instance: the local date and time of a
+    // second are worked out once, only the microseconds change within it.
+    static time_t cached_second = -1;
+    static tm local{};
+    if (ts.tv_sec != cached_second) {
+        if (localtime_r(&ts.tv_sec, &local) == nullptr) {
+            cached_second = -1;
+            PyErr_SetFromErrno(PyExc_OSError);
+            return {};
+        }
+        cached_second = ts.tv_sec;
     }
     return Ref::steal(PyDateTime_FromDateAndTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                                                  local.tm_hour, local.tm_min, local.tm_sec,
