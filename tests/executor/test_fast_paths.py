@@ -292,3 +292,20 @@ def test_unpatched_clock_stays_right_across_a_second_boundary(executor):
         assert before <= stamp <= after
         seconds_seen.add(stamp.replace(microsecond=0))
     assert len(seconds_seen) == 2
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_top_performers_match_a_stable_sort_of_all(runtime, seed):
+    """The five shown are the first five of a stable sort by profit, highest first, NaN last."""
+    rng = random.Random(seed)
+    manager = zt.ZeZuvoMultiTemplateManager(runtime)
+    manager.from_string(ENTRY, "t")
+    profits = {}
+    for n in range(40):
+        manager.activate("t", f"i{n}", {"symbol": f"S{n}", "level": n})
+        profit = rng.choice([5.0, 5.0, 1.0, -2.0, math.inf, -math.inf, math.nan, 0.5 * n])
+        manager.state_update("t", f"i{n}", {"profit": profit, "win": True, "ts": T0})
+        profits[f"t.i{n}"] = profit
+    expected = sorted(profits.items(), key=lambda item: (math.isnan(item[1]), -item[1] if not math.isnan(item[1]) else 0))
+    top = manager.get_system_health_report().top_performers
+    assert [name for name, _ in top] == [name for name, _ in expected[:5]]

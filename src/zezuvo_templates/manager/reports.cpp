@@ -41,6 +41,14 @@ struct Item {
 // The (key, value) pairs of a mapping, taken before anything can call back
 // into Python and change it.
 bool items_of(PyObject* mapping, std::vector<Item>& out) {
+    if (PyDict_CheckExact(mapping)) {
+        out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(mapping)));
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        PyObject* value;
+        while (PyDict_Next(mapping, &pos, &key, &value)) out.push_back({Ref::borrow(key), Ref::borrow(value)});
+        return true;
+    }
     Ref items = Ref::steal(PyMapping_Items(mapping));
     if (!items) return false;
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
@@ -81,6 +89,11 @@ bool as_double(PyObject* value, double& out) {
 
 // value > 0 (1), not (0), error (-1).
 int is_positive(PyObject* value) {
+    if (PyLong_CheckExact(value)) {
+        int overflow = 0;
+        const long x = PyLong_AsLongAndOverflow(value, &overflow);
+        return overflow != 0 ? overflow > 0 : x > 0;
+    }
     Ref zero = Ref::steal(PyLong_FromLong(0));
     return zero ? PyObject_RichCompareBool(value, zero.get(), Py_GT) : -1;
 }
@@ -145,6 +158,7 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
         Ref name;
         Ref profit;
         double key;
+        std::size_t order;  // position among the instances: ties keep it
     };
     std::vector<Performer> performers;
     NeumaierSum profit;
@@ -168,12 +182,17 @@ PyObject* get_system_health_report(PyObject* self, const boundary::Args&) {
         profit.add(p);
         const int has_data = is_positive(s[0].get());
         if (has_data < 0) return nullptr;
-        if (has_data) performers.push_back({item.key, s[1], p});
+        if (has_data) performers.push_back({item.key, s[1], p, performers.size()});
     }
 
-    std::stable_sort(performers.begin(), performers.end(),
-                     [](const Performer& a, const Performer& b) { return higher_profit(a.key, b.key); });
+    // Only the first few are shown: a partial sort with the instance order as
+    // the tie-break gives the same first entries as a stable sort of all.
     const std::size_t shown = std::min(performers.size(), kTopPerformers);
+    std::partial_sort(performers.begin(), performers.begin() + static_cast<std::ptrdiff_t>(shown), performers.end(),
+                      [](const Performer& a, const Performer& b) {
+                          if (higher_profit(a.key, b.key)) return true;
+                          return !higher_profit(b.key, a.key) && a.order < b.order;
+                      });
     Ref top = Ref::steal(PyList_New(static_cast<Py_ssize_t>(shown)));
     if (!top) return nullptr;
     for (std::size_t i = 0; i < shown; ++i) {
